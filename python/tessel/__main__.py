@@ -1,0 +1,5 @@
+import sys
+
+from tessel.cli import main
+
+sys.exit(main())

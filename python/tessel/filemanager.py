@@ -1,0 +1,122 @@
+"""Files, JSON, digests and names: the host services the export modules call.
+
+Relative paths resolve against ``outputDir`` (set it with :func:`setOutputDir`);
+without one they resolve against the current directory.  A relative path may
+never leave the output folder, whatever a layer name makes of it.
+"""
+
+import json
+import os
+import re
+import secrets
+import tempfile
+
+from pypinyin import Style, lazy_pinyin
+
+outputDir = None
+
+
+def setOutputDir(path):
+    """Make relative paths resolve under ``path`` (None: the current directory)."""
+    global outputDir
+    outputDir = None if path is None else os.path.abspath(os.fspath(path))
+
+
+def resolve(path):
+    """The absolute path that ``path`` names; relative paths stay under ``outputDir``."""
+    path = os.fspath(path)
+    if os.path.isabs(path):
+        return path
+    base = outputDir if outputDir is not None else os.getcwd()
+    full = os.path.normpath(os.path.join(base, path))
+    if os.path.commonpath([base, full]) != os.path.normpath(base):
+        raise ValueError(f"path {path!r} leaves the output folder {base!r}")
+    return full
+
+
+def _escape_surrogates(text):
+    # Lone surrogates (psd-tools decodes some emoji that way) cannot be encoded as
+    # UTF-8; JSON can still carry them as \\u escapes.
+    return _SURROGATE.sub(lambda m: "\\u%04x" % ord(m.group()), text)
+
+
+_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+def writeJson(path, data, indent, converter):
+    """Write ``data`` as JSON to ``path``, every non-JSON value turned by ``converter``.
+
+    The text goes to a temporary file beside the target, which then replaces the
+    target in one step: a failing converter, a full disk or a crash leaves the
+    earlier file as it was, never a truncated one.
+    """
+    target = resolve(path)
+    text = _escape_surrogates(json.dumps(data, indent=indent, default=converter, ensure_ascii=False))
+    folder = os.path.dirname(target) or "."
+    fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=folder)
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as out:
+            out.write(text)
+            out.flush()
+            os.fsync(out.fileno())
+        os.replace(tmp, target)
+    except BaseException:
+        try:
+            os.unlink(tmp)
+        except OSError:
+            pass
+        raise
+
+
+def loadJson(path):
+    """The JSON content of the file at ``path``."""
+    full = resolve(path)
+    with open(full, encoding="utf-8") as f:
+        try:
+            return json.load(f)
+        except ValueError as e:
+            raise ValueError(f"{full}: not a JSON file ({e})") from e
+
+
+def exists(path):
+    """True when ``path`` names an existing file."""
+    return os.path.isfile(resolve(path))
+
+
+def mkdir(path):
+    """Create the folder ``path`` and its parents; an existing folder is no error."""
+    os.makedirs(resolve(path), exist_ok=True)
+
+
+def basename(path):
+    """The last component of ``path``."""
+    return os.path.basename(os.fspath(path))
+
+
+def md5():
+    """A fresh random digest of 32 hex digits."""
+    return secrets.token_hex(16)
+
+
+def sha1():
+    """A fresh random digest of 40 hex digits."""
+    return secrets.token_hex(20)
+
+
+# Characters that no file name may hold on Windows, macOS or Linux.
+_UNSAFE = re.compile(r'[\x00-\x1f\x7f/\\:*?"<>|\ud800-\udfff]')
+
+
+def pinyin(name):
+    """``name`` with Chinese characters spelled in toneless pinyin, safe as a file name.
+
+    Path separators, control characters, characters Windows forbids and lone
+    surrogates become "_", and "." or ".." never come back as such, so the result
+    can only ever name an entry inside the folder it is joined to.
+    """
+    safe = _UNSAFE.sub("_", name)
+    text = "".join(lazy_pinyin(safe, style=Style.NORMAL, errors="default"))
+    text = _UNSAFE.sub("_", text)
+    if text in (".", ".."):
+        text = "_" * len(text)
+    return text

@@ -1,0 +1,17 @@
+#include "host/host.hpp"
+
+PYBIND11_MODULE(nodeweave, m) {
+    m.doc() = "Prefab objects, meta models and the export passes.";
+    host::bind_module(m);
+    // Every public name of infos (its classes, filemanager, log, utils, prefix, the
+    // reader's layer classes) becomes a name of this module too.
+    py::module_ infos = host::import_sibling("infos");
+    py::object public_names = infos.attr("__dict__");
+    for (auto item : public_names.cast<py::dict>()) {
+        std::string key = py::str(item.first);
+        if (!key.empty() && key[0] != '_') m.attr(item.first) = item.second;
+    }
+    m.attr("filemanager") = host::import_sibling("filemanager");
+    m.attr("os") = py::module_::import("os");
+    m.attr("utils") = host::import_sibling("layerkit");
+}
