@@ -1,4 +1,4 @@
-#include "host/host.hpp"
+#include "nodeweave/nodeweave.hpp"
 
 PYBIND11_MODULE(nodeweave, m) {
     m.doc() = "Prefab objects, meta models and the export passes.";
@@ -14,4 +14,6 @@ PYBIND11_MODULE(nodeweave, m) {
     m.attr("filemanager") = host::import_sibling("filemanager");
     m.attr("os") = py::module_::import("os");
     m.attr("utils") = host::import_sibling("layerkit");
+    bind_objects(m);
+    bind_passes(m);
 }

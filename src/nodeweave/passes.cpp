@@ -1,0 +1,3 @@
+#include "nodeweave/nodeweave.hpp"
+
+void bind_passes(py::module_ &) {}
