@@ -1,0 +1,658 @@
+"""Build real layered PSD files from a small declarative description.
+
+Tests, benchmarks and the bundled example need PSD documents with known
+content.  This module describes a document as a tree of plain objects and
+writes it through psd-tools' own writer, so what comes back is exactly what
+any psd-tools reader sees::
+
+    from tessel.testing import Doc, Group, Pixel, Text, Run, build_psd, write_psd
+
+    doc = Doc(750, 1334, [
+        Pixel("bg", size=(750, 1334), color=(30, 30, 60, 255)),
+        Group("Button_ok", [
+            Pixel("btn_12,8,12,8", image=some_rgba_image, left=100, top=500),
+            Text("Label_caption", "开始\\r", left=120, top=510, box=(80, 30),
+                 font="ArialMT", size=24.0, color=(1.0, 1.0, 0.5, 0.0),
+                 justification=2,
+                 runs=[Run(1, font="ArialMT"), Run(2, size=20.0)]),
+        ]),
+        Pixel("hidden", size=(10, 10), visible=False),
+        Pixel("empty", size=(0, 0)),
+    ])
+    psd = build_psd(doc)          # psd_tools.PSDImage, saved and re-opened
+    write_psd(doc, "screen.psd")  # the same bytes, written to a file
+
+Layers
+    ``Doc(width, height, layers)``
+        The canvas.  ``layers`` is the top level of the layer tree.
+    ``Group(name, layers, visible=True, opacity=255, open=True)``
+        A layer group; groups nest to any depth.
+    ``Pixel(name, image=None, size=None, color=(128, 128, 128, 255),
+    left=0, top=0, visible=True, opacity=255)``
+        A pixel layer from a Pillow image (any mode Pillow can convert to
+        RGBA), or a block of ``size`` filled with ``color`` (RGBA or RGB,
+        0..255).  ``size=(0, 0)`` gives a layer without pixels, whose
+        ``topil()`` is ``None``.
+    ``Text(name, text, left=0, top=0, box=None, font="ArialMT", size=12.0,
+    color=(1.0, 0.0, 0.0, 0.0), justification=0, runs=None, anti_alias=1,
+    origin=None, area=False, style=None, omit=(), image=None, edit=None,
+    visible=True, opacity=255)``
+        A type layer carrying real text engine data (see below).
+
+Order: the first layer listed in a group is the first one psd-tools yields
+when iterating that group, which is the bottom of the stack in an editor.
+Names may hold any Unicode (CJK, emoji, "bg copy 2", "_12,8,12,8"); the
+legacy Pascal name holds "?" when the name does not fit Mac Roman, and the
+Unicode name block holds the real one, which is what ``layer.name`` reads.
+Every layer gets a layer id (``layer.layer_id``), counted from 2 upwards in
+the order the layers are written.
+
+Text layers
+    ``text`` is the text as the engine stores it: paragraphs end with
+    ``"\\r"``, and one is appended when the text does not already end with
+    it.  ``layer.text`` reads the same text without that final ``"\\r"``.
+
+    The engine data holds ``EngineDict`` (Editor/Text, ParagraphRun,
+    StyleRun, AntiAlias, GridInfo, Rendered), ``ResourceDict`` and
+    ``DocumentResources`` (FontSet, StyleSheetSet, ParagraphSheetSet,
+    TheNormalStyleSheet, TheNormalParagraphSheet).
+
+    * ``font``, ``size`` and ``color`` are the layer's defaults: they fill
+      the normal style sheet (``ResourceDict/StyleSheetSet[0]``) and, when
+      ``runs`` is not given, a single style run covering the whole text.
+    * ``color`` and every run colour are fractions (alpha, red, green, blue)
+      in 0..1, as the engine stores ``FillColor/Values``.
+    * ``runs``: a list of :class:`Run`.  A run member left at ``None`` is
+      not written into that run's ``StyleSheetData``, so readers must fall
+      back to the normal style sheet.  Run lengths are written as given;
+      they should add up to the length of the engine text (final ``"\\r"``
+      included).  Lengths count UTF-16 code units, as an editor writes them:
+      a character outside the Basic Multilingual Plane (most emoji) counts
+      2, so Python string lengths differ; :func:`utf16_length` helps.
+    * ``FontSet`` lists the layer's font, then every run font in order of
+      first use, then ``AdobeInvisFont`` as an editor writes it; ``Font``
+      members are indices into that list.
+    * ``justification`` (0 left, 1 right, 2 center, 3.. justified) goes into
+      every paragraph run; ``DefaultStyleSheet`` is 0.
+    * ``style`` overrides or adds members of the normal style sheet data
+      (e.g. ``{"FauxBold": True, "Tracking": 50}``); ``omit`` names members
+      to leave out of it (e.g. ``("CharacterDirection",)``).
+    * ``edit`` is called with the whole engine data as plain Python values
+      (dict, list, str, int, float, bool) just before it is encoded, to
+      build documents no option above describes.  Floats are written as
+      engine reals and ints as engine integers.
+    * ``box=(width, height)`` is the layer's bounding box at ``left``/``top``
+      (estimated from the text and font size when not given).  The layer
+      carries a transparent pixel block of that size, or ``image``.
+    * ``origin=(tx, ty)`` is the text origin stored in the type tool
+      transform ``(1, 0, 0, 1, tx, ty)``; floats are kept.  By default tx is
+      the box's left edge, centre or right edge following the justification
+      and ty is ``top + size``.
+    * ``area=True`` marks paragraph (box) text instead of point text.
+
+Only psd-tools, Pillow and the standard library are used.  Writing needs a
+psd-tools with ``PixelLayer.frompil`` and ``Group.new``; the files read back
+with any psd-tools 1.9 or newer.
+"""
+
+from __future__ import annotations
+
+import io
+import math
+import os
+from dataclasses import dataclass, field
+from typing import Any, Callable, Optional, Sequence, Union
+
+from PIL import Image
+from psd_tools import PSDImage
+from psd_tools.api.layers import Group as _PsdGroup
+from psd_tools.api.layers import PixelLayer as _PsdPixelLayer
+from psd_tools.constants import Compression, Tag
+from psd_tools.psd import descriptor as _desc
+from psd_tools.psd import engine_data as _eng
+from psd_tools.psd.tagged_blocks import TaggedBlock, TypeToolObjectSetting
+
+__all__ = [
+    "Doc",
+    "Group",
+    "Pixel",
+    "Text",
+    "Run",
+    "build_psd",
+    "write_psd",
+    "psd_bytes",
+    "engine_data",
+    "solid",
+    "gradient",
+    "utf16_length",
+]
+
+Layer = Union["Group", "Pixel", "Text"]
+ArgbFraction = Sequence[float]
+
+
+@dataclass
+class Run:
+    """One style run of a text layer; ``None`` members are left unwritten."""
+
+    length: int
+    size: Optional[float] = None
+    font: Optional[str] = None
+    color: Optional[ArgbFraction] = None
+    style: dict = field(default_factory=dict)
+
+
+@dataclass
+class Pixel:
+    """A pixel layer: ``image``, or ``size`` filled with ``color`` (0..255)."""
+
+    name: str
+    image: Optional[Image.Image] = None
+    size: Optional[tuple] = None
+    color: Sequence[int] = (128, 128, 128, 255)
+    left: int = 0
+    top: int = 0
+    visible: bool = True
+    opacity: int = 255
+
+
+@dataclass
+class Text:
+    """A type layer with text engine data; see the module notes on text."""
+
+    name: str
+    text: str
+    left: int = 0
+    top: int = 0
+    box: Optional[tuple] = None
+    font: str = "ArialMT"
+    size: float = 12.0
+    color: ArgbFraction = (1.0, 0.0, 0.0, 0.0)
+    justification: int = 0
+    runs: Optional[list] = None
+    anti_alias: int = 1
+    origin: Optional[tuple] = None
+    area: bool = False
+    style: Optional[dict] = None
+    omit: Sequence[str] = ()
+    image: Optional[Image.Image] = None
+    edit: Optional[Callable[[dict], Any]] = None
+    visible: bool = True
+    opacity: int = 255
+
+
+@dataclass
+class Group:
+    """A layer group holding ``layers``, bottom of the stack first."""
+
+    name: str
+    layers: list = field(default_factory=list)
+    visible: bool = True
+    opacity: int = 255
+    open: bool = True
+
+
+@dataclass
+class Doc:
+    """An RGB document of ``width`` x ``height`` with a layer tree."""
+
+    width: int
+    height: int
+    layers: list = field(default_factory=list)
+
+
+# ---------------------------------------------------------------------------
+# Images
+
+
+def solid(size: Sequence[int], color: Sequence[int]) -> Image.Image:
+    """An RGBA image of ``size`` filled with ``color`` (RGB or RGBA, 0..255)."""
+    color = tuple(int(c) for c in color)
+    if len(color) == 3:
+        color += (255,)
+    return Image.new("RGBA", (int(size[0]), int(size[1])), color)
+
+
+def gradient(
+    size: Sequence[int], top: Sequence[int], bottom: Sequence[int]
+) -> Image.Image:
+    """An RGBA image fading vertically from ``top`` to ``bottom``."""
+    width, height = int(size[0]), int(size[1])
+    top = tuple(top) + ((255,) if len(top) == 3 else ())
+    bottom = tuple(bottom) + ((255,) if len(bottom) == 3 else ())
+    column = Image.new("RGBA", (1, max(height, 1)))
+    span = max(height - 1, 1)
+    for y in range(height):
+        t = y / span
+        column.putpixel(
+            (0, y), tuple(round(a + (b - a) * t) for a, b in zip(top, bottom))
+        )
+    return column.resize((width, height)) if height else Image.new("RGBA", (width, 0))
+
+
+def _pixel_image(layer: Pixel) -> Image.Image:
+    if layer.image is not None:
+        if layer.size is not None and tuple(layer.size) != layer.image.size:
+            raise ValueError(
+                f"layer {layer.name!r}: size {tuple(layer.size)} differs from "
+                f"its image's {layer.image.size}"
+            )
+        return layer.image
+    if layer.size is None:
+        raise ValueError(f"layer {layer.name!r} needs an image or a size")
+    return solid(layer.size, layer.color)
+
+
+# ---------------------------------------------------------------------------
+# Text engine data
+
+
+def _engine_value(value: Any) -> Any:
+    """Encode plain Python values as engine data elements."""
+    if isinstance(value, dict):
+        out = _eng.Dict()
+        for key, item in value.items():
+            out[key] = _engine_value(item)
+        return out
+    if isinstance(value, (list, tuple)):
+        out = _eng.List()
+        for item in value:
+            out.append(_engine_value(item))
+        return out
+    if isinstance(value, bool):
+        return _eng.Bool(value)
+    if isinstance(value, int):
+        return _eng.Integer(value)
+    if isinstance(value, float):
+        return _eng.Float(value)
+    if isinstance(value, str):
+        return _eng.String(value)
+    raise TypeError(f"cannot store {type(value).__name__} in engine data")
+
+
+def _fill(color: ArgbFraction) -> dict:
+    values = [float(c) for c in color]
+    if len(values) != 4:
+        raise ValueError(f"a fill colour is (alpha, red, green, blue), got {color!r}")
+    return {"Type": 1, "Values": values}
+
+
+def _engine_text(text: str) -> str:
+    return text if text.endswith("\r") else text + "\r"
+
+
+def utf16_length(text: str) -> int:
+    """Length of ``text`` in UTF-16 code units, the unit of engine run lengths."""
+    return len(text.encode("utf-16-le")) // 2
+
+
+def _paragraph_lengths(text: str) -> list:
+    return [utf16_length(part) + 1 for part in text.split("\r")[:-1]]
+
+
+def _font_list(layer: Text) -> list:
+    fonts = [layer.font]
+    for run in layer.runs or ():
+        if run.font is not None and run.font not in fonts:
+            fonts.append(run.font)
+    if "AdobeInvisFont" not in fonts:
+        fonts.append("AdobeInvisFont")
+    return fonts
+
+
+def _normal_style(layer: Text, fonts: list) -> dict:
+    data = {
+        "Font": fonts.index(layer.font),
+        "FontSize": float(layer.size),
+        "FauxBold": False,
+        "FauxItalic": False,
+        "AutoLeading": True,
+        "Leading": 0.0,
+        "HorizontalScale": 1.0,
+        "VerticalScale": 1.0,
+        "Tracking": 0,
+        "AutoKerning": True,
+        "Kerning": 0,
+        "BaselineShift": 0.0,
+        "FontCaps": 0,
+        "FontBaseline": 0,
+        "Underline": False,
+        "Strikethrough": False,
+        "Ligatures": True,
+        "DLigatures": False,
+        "BaselineDirection": 2,
+        "Tsume": 0.0,
+        "StyleRunAlignment": 2,
+        "Language": 0,
+        "NoBreak": False,
+        "FillColor": _fill(layer.color),
+        "StrokeColor": _fill((1.0, 0.0, 0.0, 0.0)),
+        "FillFlag": True,
+        "StrokeFlag": False,
+        "FillFirst": True,
+        "YUnderline": 1,
+        "OutlineWidth": 1.0,
+        "CharacterDirection": 0,
+        "HindiNumbers": False,
+        "Kashida": 1,
+        "DiacriticPos": 2,
+    }
+    data.update(layer.style or {})
+    for name in layer.omit:
+        data.pop(name, None)
+    return data
+
+
+def _paragraph_properties(justification: int) -> dict:
+    return {
+        "Justification": int(justification),
+        "FirstLineIndent": 0.0,
+        "StartIndent": 0.0,
+        "EndIndent": 0.0,
+        "SpaceBefore": 0.0,
+        "SpaceAfter": 0.0,
+        "AutoHyphenate": True,
+        "HyphenatedWordSize": 6,
+        "PreHyphen": 2,
+        "PostHyphen": 2,
+        "ConsecutiveHyphens": 8,
+        "Zone": 36.0,
+        "WordSpacing": [0.8, 1.0, 1.33],
+        "LetterSpacing": [0.0, 0.0, 0.0],
+        "GlyphSpacing": [1.0, 1.0, 1.0],
+        "AutoLeading": 1.2,
+        "LeadingType": 0,
+        "Hanging": False,
+        "Burasagari": False,
+        "KinsokuOrder": 0,
+        "EveryLineComposer": False,
+    }
+
+
+def _run_style(run: Run, fonts: list) -> dict:
+    data = {}
+    if run.font is not None:
+        data["Font"] = fonts.index(run.font)
+    if run.size is not None:
+        data["FontSize"] = float(run.size)
+    if run.color is not None:
+        data["FillColor"] = _fill(run.color)
+    data.update(run.style)
+    return data
+
+
+def _box(layer: Text) -> tuple:
+    if layer.box is not None:
+        return int(layer.box[0]), int(layer.box[1])
+    lines = _engine_text(layer.text)[:-1].split("\r")
+    longest = max(len(line) for line in lines)
+    return (
+        max(1, math.ceil(layer.size * longest)),
+        max(1, math.ceil(layer.size * 1.2 * len(lines))),
+    )
+
+
+def _origin(layer: Text) -> tuple:
+    if layer.origin is not None:
+        return float(layer.origin[0]), float(layer.origin[1])
+    width, _ = _box(layer)
+    shift = {1: width, 2: width / 2}.get(layer.justification, 0)
+    return float(layer.left + shift), float(layer.top + layer.size)
+
+
+def engine_data(layer: Text) -> dict:
+    """The engine data of a text layer as plain Python values.
+
+    This is what ``Text.edit`` receives and what is encoded into the file.
+    """
+    text = _engine_text(layer.text)
+    fonts = _font_list(layer)
+    runs = layer.runs
+    if runs is None:
+        runs = [Run(utf16_length(text), size=layer.size, font=layer.font, color=layer.color)]
+    paragraphs = _paragraph_lengths(text)
+    width, height = _box(layer)
+    shape_type = 1 if layer.area else 0
+    base = {
+        "ShapeType": shape_type,
+        "TransformPoint0": [1.0, 0.0],
+        "TransformPoint1": [0.0, 1.0],
+        "TransformPoint2": [0.0, 0.0],
+    }
+    cookie = {"ShapeType": shape_type, "Base": base}
+    if layer.area:
+        cookie["BoxBounds"] = [0.0, 0.0, float(width), float(height)]
+    else:
+        cookie["PointBase"] = [0.0, 0.0]
+    adjustments = {"Axis": [1.0, 0.0, 1.0], "XY": [0.0, 0.0]}
+    paragraph_run = {
+        "ParagraphSheet": {
+            "DefaultStyleSheet": 0,
+            "Properties": _paragraph_properties(layer.justification),
+        },
+        "Adjustments": adjustments,
+    }
+    resources = {
+        "TheNormalStyleSheet": 0,
+        "TheNormalParagraphSheet": 0,
+        "ParagraphSheetSet": [
+            {
+                "Name": "Normal RGB",
+                "DefaultStyleSheet": 0,
+                "Properties": _paragraph_properties(0),
+            }
+        ],
+        "StyleSheetSet": [
+            {"Name": "Normal RGB", "StyleSheetData": _normal_style(layer, fonts)}
+        ],
+        "FontSet": [
+            {
+                "Name": name,
+                "Script": 0,
+                "FontType": 0 if name == "AdobeInvisFont" else 1,
+                "Synthetic": 0,
+            }
+            for name in fonts
+        ],
+        "SuperscriptSize": 0.583,
+        "SuperscriptPosition": 0.333,
+        "SubscriptSize": 0.583,
+        "SubscriptPosition": 0.333,
+        "SmallCapSize": 0.7,
+    }
+    grid_colour = {"Type": 1, "Values": [0.0, 0.0, 0.0, 1.0]}
+    data = {
+        "EngineDict": {
+            "Editor": {"Text": text},
+            "ParagraphRun": {
+                "DefaultRunData": {
+                    "ParagraphSheet": {"DefaultStyleSheet": 0, "Properties": {}},
+                    "Adjustments": adjustments,
+                },
+                "RunArray": [paragraph_run for _ in paragraphs],
+                "RunLengthArray": paragraphs,
+                "IsJoinable": 1,
+            },
+            "StyleRun": {
+                "DefaultRunData": {"StyleSheet": {"StyleSheetData": {}}},
+                "RunArray": [
+                    {"StyleSheet": {"StyleSheetData": _run_style(run, fonts)}}
+                    for run in runs
+                ],
+                "RunLengthArray": [int(run.length) for run in runs],
+                "IsJoinable": 2,
+            },
+            "GridInfo": {
+                "GridIsOn": False,
+                "ShowGrid": False,
+                "GridSize": 18.0,
+                "GridLeading": 22.0,
+                "GridColor": grid_colour,
+                "GridLeadingFillColor": grid_colour,
+                "AlignLineHeightToGridFlags": False,
+            },
+            "AntiAlias": int(layer.anti_alias),
+            "UseFractionalGlyphWidths": True,
+            "Rendered": {
+                "Version": 1,
+                "Shapes": {
+                    "WritingDirection": 0,
+                    "Children": [
+                        {
+                            "ShapeType": shape_type,
+                            "Procession": 0,
+                            "Lines": {"WritingDirection": 0, "Children": []},
+                            "Cookie": {"Photoshop": cookie},
+                        }
+                    ],
+                },
+            },
+        },
+        "ResourceDict": resources,
+        "DocumentResources": _copy(resources),
+    }
+    if layer.edit is not None:
+        layer.edit(data)
+    return data
+
+
+def _copy(value: Any) -> Any:
+    if isinstance(value, dict):
+        return {key: _copy(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [_copy(item) for item in value]
+    return value
+
+
+_ANTI_ALIAS_ENUM = {0: b"Anno", 1: b"AnCr", 2: b"AnSt", 3: b"AnSm"}
+
+
+def _points_rect(left: float, top: float, right: float, bottom: float) -> Any:
+    rect = _desc.Descriptor(classID=b"bounds")
+    for key, value in ((b"Left", left), (b"Top ", top), (b"Rght", right), (b"Btom", bottom)):
+        rect[key] = _desc.UnitFloat(unit=b"#Pnt", value=value)
+    return rect
+
+
+def _type_tool_block(layer: Text) -> TypeToolObjectSetting:
+    encoded = _eng.EngineData()
+    for key, value in _engine_value(engine_data(layer)).items():
+        encoded[key] = value
+    stream = io.BytesIO()
+    encoded.write(stream)
+
+    width, height = _box(layer)
+    tx, ty = _origin(layer)
+    rel = (layer.left - tx, layer.top - ty, layer.left + width - tx, layer.top + height - ty)
+
+    text_data = _desc.DescriptorBlock(classID=b"TxLr")
+    text_data[b"Txt "] = _desc.String(_engine_text(layer.text)[:-1])
+    text_data[b"textGridding"] = _desc.Enumerated(typeID=b"textGridding", enum=b"None")
+    text_data[b"Ornt"] = _desc.Enumerated(typeID=b"Ornt", enum=b"Hrzn")
+    text_data[b"AntA"] = _desc.Enumerated(
+        typeID=b"Annt", enum=_ANTI_ALIAS_ENUM.get(layer.anti_alias, b"AnSm")
+    )
+    text_data[b"bounds"] = _points_rect(*rel)
+    text_data[b"boundingBox"] = _points_rect(*rel)
+    text_data[b"TextIndex"] = _desc.Integer(0)
+    text_data[b"EngineData"] = _desc.RawData(stream.getvalue())
+
+    warp = _desc.DescriptorBlock(classID=b"warp")
+    warp[b"warpStyle"] = _desc.Enumerated(typeID=b"warpStyle", enum=b"warpNone")
+    warp[b"warpValue"] = _desc.Double(0.0)
+    warp[b"warpPerspective"] = _desc.Double(0.0)
+    warp[b"warpPerspectiveOther"] = _desc.Double(0.0)
+    warp[b"warpRotate"] = _desc.Enumerated(typeID=b"Ornt", enum=b"Hrzn")
+
+    return TypeToolObjectSetting(
+        version=1,
+        transform=(1.0, 0.0, 0.0, 1.0, tx, ty),
+        text_version=50,
+        text_data=text_data,
+        warp_version=1,
+        warp=warp,
+        left=int(round(rel[0])),
+        top=int(round(rel[1])),
+        right=int(round(rel[2])),
+        bottom=int(round(rel[3])),
+    )
+
+
+# ---------------------------------------------------------------------------
+# Document
+
+
+class _Writer:
+    def __init__(self, doc: Doc) -> None:
+        self.psd = PSDImage.new(
+            "RGBA", (int(doc.width), int(doc.height)), compression=Compression.RLE
+        )
+        self.next_id = 2
+        self.add_all(self.psd, doc.layers)
+
+    def add_all(self, parent: Any, layers: Sequence[Layer]) -> None:
+        for layer in layers:
+            if isinstance(layer, Group):
+                self.add_group(parent, layer)
+            elif isinstance(layer, Pixel):
+                self.add_pixels(parent, layer, _pixel_image(layer), layer.left, layer.top)
+            elif isinstance(layer, Text):
+                self.add_text(parent, layer)
+            else:
+                raise TypeError(f"not a layer description: {layer!r}")
+
+    def finish(self, made: Any, layer: Layer) -> None:
+        made.name = layer.name
+        made.visible = layer.visible
+        made.opacity = int(layer.opacity)
+        made._record.tagged_blocks.set_data(Tag.LAYER_ID, self.next_id)
+        self.next_id += 1
+
+    def add_group(self, parent: Any, layer: Group) -> None:
+        made = _PsdGroup.new(parent, name="Group", open_folder=layer.open)
+        self.finish(made, layer)
+        self.add_all(made, layer.layers)
+
+    def add_pixels(self, parent: Any, layer: Layer, image: Image.Image, left: int, top: int) -> Any:
+        made = _PsdPixelLayer.frompil(
+            image, parent, name="Layer", top=int(top), left=int(left),
+            compression=Compression.RLE,
+        )
+        self.finish(made, layer)
+        return made
+
+    def add_text(self, parent: Any, layer: Text) -> None:
+        width, height = _box(layer)
+        image = layer.image
+        if image is None:
+            image = Image.new("RGBA", (width, height), (0, 0, 0, 0))
+        elif image.size != (width, height):
+            raise ValueError(
+                f"text layer {layer.name!r}: image size {image.size} differs "
+                f"from its box {(width, height)}"
+            )
+        made = self.add_pixels(parent, layer, image, layer.left, layer.top)
+        # A layer record carrying this block is what readers take for a
+        # type layer; the pixels stay as the rendered preview.
+        made._record.tagged_blocks[Tag.TYPE_TOOL_OBJECT_SETTING] = TaggedBlock(
+            key=Tag.TYPE_TOOL_OBJECT_SETTING, data=_type_tool_block(layer)
+        )
+
+
+def psd_bytes(doc: Doc) -> bytes:
+    """The PSD file for ``doc``, as bytes."""
+    stream = io.BytesIO()
+    _Writer(doc).psd.save(stream)
+    return stream.getvalue()
+
+
+def build_psd(doc: Doc) -> PSDImage:
+    """Write ``doc`` and open the result with psd-tools."""
+    return PSDImage.open(io.BytesIO(psd_bytes(doc)))
+
+
+def write_psd(doc: Doc, path: Union[str, os.PathLike]) -> None:
+    """Write ``doc`` as a PSD file at ``path``."""
+    data = psd_bytes(doc)
+    with open(path, "wb") as out:
+        out.write(data)
