@@ -34,9 +34,9 @@ Layers
         0..255).  ``size=(0, 0)`` gives a layer without pixels, whose
         ``topil()`` is ``None``.
     ``Text(name, text, left=0, top=0, box=None, font="ArialMT", size=12.0,
-    color=(1.0, 0.0, 0.0, 0.0), justification=0, runs=None, anti_alias=1,
-    origin=None, area=False, style=None, omit=(), image=None, edit=None,
-    visible=True, opacity=255)``
+    color=(1.0, 0.0, 0.0, 0.0), normal_font="MyriadPro-Regular",
+    justification=0, runs=None, anti_alias=1, origin=None, area=False,
+    style=None, omit=(), image=None, edit=None, visible=True, opacity=255)``
         A type layer carrying real text engine data (see below).
 
 Order: the first layer listed in a group is the first one psd-tools yields
@@ -50,16 +50,20 @@ the order the layers are written.
 Text layers
     ``text`` is the text as the engine stores it: paragraphs end with
     ``"\\r"``, and one is appended when the text does not already end with
-    it.  ``layer.text`` reads the same text without that final ``"\\r"``.
+    it.  ``layer.text`` reads the same text without that final ``"\\r"``
+    (the "Txt " descriptor holds it null-terminated, as editors write it).
 
     The engine data holds ``EngineDict`` (Editor/Text, ParagraphRun,
     StyleRun, AntiAlias, GridInfo, Rendered), ``ResourceDict`` and
     ``DocumentResources`` (FontSet, StyleSheetSet, ParagraphSheetSet,
     TheNormalStyleSheet, TheNormalParagraphSheet).
 
-    * ``font``, ``size`` and ``color`` are the layer's defaults: they fill
-      the normal style sheet (``ResourceDict/StyleSheetSet[0]``) and, when
-      ``runs`` is not given, a single style run covering the whole text.
+    * ``font``, ``size`` and ``color`` make the single style run that
+      covers the whole text when ``runs`` is not given.
+    * The normal style sheet (``ResourceDict/StyleSheetSet[0]``, the one
+      ``TheNormalStyleSheet`` names) holds the editor's defaults, as in
+      files an editor writes: ``normal_font``, size 12.0, opaque black,
+      no faux styles, auto leading, and the other usual members.
     * ``color`` and every run colour are fractions (alpha, red, green, blue)
       in 0..1, as the engine stores ``FillColor/Values``.
     * ``runs``: a list of :class:`Run`.  A run member left at ``None`` is
@@ -69,9 +73,11 @@ Text layers
       included).  Lengths count UTF-16 code units, as an editor writes them:
       a character outside the Basic Multilingual Plane (most emoji) counts
       2, so Python string lengths differ; :func:`utf16_length` helps.
-    * ``FontSet`` lists the layer's font, then every run font in order of
-      first use, then ``AdobeInvisFont`` as an editor writes it; ``Font``
-      members are indices into that list.
+    * ``FontSet`` lists every run font in order of first use, then
+      ``normal_font`` and ``AdobeInvisFont`` (an editor always lists it);
+      ``Font`` members are indices into that list.
+    * ``anti_alias`` is the engine's AntiAlias number (0 none, 1 crisp,
+      2 strong, 3 smooth, 4 sharp); the "AntA" descriptor gets the match.
     * ``justification`` (0 left, 1 right, 2 center, 3.. justified) goes into
       every paragraph run; ``DefaultStyleSheet`` is 0.
     * ``style`` overrides or adds members of the normal style sheet data
@@ -168,6 +174,7 @@ class Text:
     font: str = "ArialMT"
     size: float = 12.0
     color: ArgbFraction = (1.0, 0.0, 0.0, 0.0)
+    normal_font: str = "MyriadPro-Regular"
     justification: int = 0
     runs: Optional[list] = None
     anti_alias: int = 1
@@ -290,20 +297,24 @@ def _paragraph_lengths(text: str) -> list:
     return [utf16_length(part) + 1 for part in text.split("\r")[:-1]]
 
 
-def _font_list(layer: Text) -> list:
-    fonts = [layer.font]
-    for run in layer.runs or ():
-        if run.font is not None and run.font not in fonts:
-            fonts.append(run.font)
-    if "AdobeInvisFont" not in fonts:
-        fonts.append("AdobeInvisFont")
+def _runs(layer: Text, text: str) -> list:
+    if layer.runs is not None:
+        return list(layer.runs)
+    return [Run(utf16_length(text), size=layer.size, font=layer.font, color=layer.color)]
+
+
+def _font_list(runs: list, normal_font: str) -> list:
+    fonts = []
+    for name in [run.font for run in runs] + [normal_font, "AdobeInvisFont"]:
+        if name is not None and name not in fonts:
+            fonts.append(name)
     return fonts
 
 
 def _normal_style(layer: Text, fonts: list) -> dict:
     data = {
-        "Font": fonts.index(layer.font),
-        "FontSize": float(layer.size),
+        "Font": fonts.index(layer.normal_font),
+        "FontSize": 12.0,
         "FauxBold": False,
         "FauxItalic": False,
         "AutoLeading": True,
@@ -325,7 +336,7 @@ def _normal_style(layer: Text, fonts: list) -> dict:
         "StyleRunAlignment": 2,
         "Language": 0,
         "NoBreak": False,
-        "FillColor": _fill(layer.color),
+        "FillColor": _fill((1.0, 0.0, 0.0, 0.0)),
         "StrokeColor": _fill((1.0, 0.0, 0.0, 0.0)),
         "FillFlag": True,
         "StrokeFlag": False,
@@ -406,10 +417,8 @@ def engine_data(layer: Text) -> dict:
     This is what ``Text.edit`` receives and what is encoded into the file.
     """
     text = _engine_text(layer.text)
-    fonts = _font_list(layer)
-    runs = layer.runs
-    if runs is None:
-        runs = [Run(utf16_length(text), size=layer.size, font=layer.font, color=layer.color)]
+    runs = _runs(layer, text)
+    fonts = _font_list(runs, layer.normal_font)
     paragraphs = _paragraph_lengths(text)
     width, height = _box(layer)
     shape_type = 1 if layer.area else 0
@@ -449,7 +458,7 @@ def engine_data(layer: Text) -> dict:
             {
                 "Name": name,
                 "Script": 0,
-                "FontType": 0 if name == "AdobeInvisFont" else 1,
+                "FontType": 0 if name in ("AdobeInvisFont", "MyriadPro-Regular") else 1,
                 "Synthetic": 0,
             }
             for name in fonts
@@ -524,13 +533,15 @@ def _copy(value: Any) -> Any:
     return value
 
 
-_ANTI_ALIAS_ENUM = {0: b"Anno", 1: b"AnCr", 2: b"AnSt", 3: b"AnSm"}
+# The engine's AntiAlias number and the descriptor's enumerated value say the
+# same thing; editors write both.
+_ANTI_ALIAS_ENUM = {0: b"Anno", 1: b"AnCr", 2: b"AnSt", 3: b"AnSm", 4: b"antiAliasSharp"}
 
 
 def _points_rect(left: float, top: float, right: float, bottom: float) -> Any:
     rect = _desc.Descriptor(classID=b"bounds")
     for key, value in ((b"Left", left), (b"Top ", top), (b"Rght", right), (b"Btom", bottom)):
-        rect[key] = _desc.UnitFloat(unit=b"#Pnt", value=value)
+        rect[key] = _desc.UnitFloat(unit=b"#Pxl", value=value)
     return rect
 
 
@@ -546,7 +557,7 @@ def _type_tool_block(layer: Text) -> TypeToolObjectSetting:
     rel = (layer.left - tx, layer.top - ty, layer.left + width - tx, layer.top + height - ty)
 
     text_data = _desc.DescriptorBlock(classID=b"TxLr")
-    text_data[b"Txt "] = _desc.String(_engine_text(layer.text)[:-1])
+    text_data[b"Txt "] = _desc.String(_engine_text(layer.text)[:-1] + "\x00")
     text_data[b"textGridding"] = _desc.Enumerated(typeID=b"textGridding", enum=b"None")
     text_data[b"Ornt"] = _desc.Enumerated(typeID=b"Ornt", enum=b"Hrzn")
     text_data[b"AntA"] = _desc.Enumerated(
@@ -571,10 +582,11 @@ def _type_tool_block(layer: Text) -> TypeToolObjectSetting:
         text_data=text_data,
         warp_version=1,
         warp=warp,
-        left=int(round(rel[0])),
-        top=int(round(rel[1])),
-        right=int(round(rel[2])),
-        bottom=int(round(rel[3])),
+        # Editors leave these zero; the bounds descriptors above hold the box.
+        left=0,
+        top=0,
+        right=0,
+        bottom=0,
     )
 
 
