@@ -94,10 +94,13 @@ def test_merged_preview_shows_visible_layers(tree):
     assert list(preview.getpixel((52, 62))[:3]) == pytest.approx(blend, abs=1)
 
 
-def test_write_psd_writes_a_readable_file(tmp_path):
+@pytest.mark.parametrize("compression", ["rle", "zip"])
+def test_write_psd_writes_a_readable_file(tmp_path, compression):
     path = tmp_path / "doc.psd"
-    write_psd(TREE, path)
-    assert [layer.name for layer in PSDImage.open(path)][:2] == ["bg", "Button_start"]
+    write_psd(Doc(TREE.width, TREE.height, TREE.layers, compression=compression), path)
+    psd = PSDImage.open(path)
+    assert [layer.name for layer in psd][:2] == ["bg", "Button_start"]
+    assert find(psd, "Button_start/btn_12,8,12,8").topil().tobytes() == RGBA.tobytes()
 
 
 # --- text layers -----------------------------------------------------------

@@ -23,8 +23,11 @@ any psd-tools reader sees::
     write_psd(doc, "screen.psd")  # the same bytes, written to a file
 
 Layers
-    ``Doc(width, height, layers)``
-        The canvas.  ``layers`` is the top level of the layer tree.
+    ``Doc(width, height, layers, compression="rle")``
+        The canvas.  ``layers`` is the top level of the layer tree.  Layer
+        channels are stored RLE-compressed as editors store 8-bit layers,
+        or zlib-compressed with ``compression="zip"`` (much smaller for
+        large flat or gradient layers); the merged image is always RLE.
     ``Group(name, layers, visible=True, opacity=255, open=True)``
         A layer group; groups nest to any depth.
     ``Pixel(name, image=None, size=None, color=(128, 128, 128, 255),
@@ -206,6 +209,7 @@ class Doc:
     width: int
     height: int
     layers: list = field(default_factory=list)
+    compression: str = "rle"
 
 
 # ---------------------------------------------------------------------------
@@ -594,12 +598,16 @@ def _type_tool_block(layer: Text) -> TypeToolObjectSetting:
 # Document
 
 
+_COMPRESSION = {"rle": Compression.RLE, "zip": Compression.ZIP}
+
+
 class _Writer:
     def __init__(self, doc: Doc) -> None:
         self.psd = PSDImage.new(
             "RGBA", (int(doc.width), int(doc.height)), compression=Compression.RLE
         )
         self.next_id = 2
+        self.compression = _COMPRESSION[doc.compression]
         self.add_all(self.psd, doc.layers)
 
     def add_all(self, parent: Any, layers: Sequence[Layer]) -> None:
@@ -628,7 +636,7 @@ class _Writer:
     def add_pixels(self, parent: Any, layer: Layer, image: Image.Image, left: int, top: int) -> Any:
         made = _PsdPixelLayer.frompil(
             image, parent, name="Layer", top=int(top), left=int(left),
-            compression=Compression.RLE,
+            compression=self.compression,
         )
         self.finish(made, layer)
         return made
