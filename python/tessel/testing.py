@@ -85,11 +85,13 @@ Text layers
       every paragraph run; ``DefaultStyleSheet`` is 0.
     * ``style`` overrides or adds members of the normal style sheet data
       (e.g. ``{"FauxBold": True, "Tracking": 50}``); ``omit`` names members
-      to leave out of it (e.g. ``("CharacterDirection",)``).
+      to leave out of it (e.g. ``("CharacterDirection",)``).  ``Run.style``
+      adds members to one run the same way.  Values are plain Python: a
+      float is written as an engine real, an int as an engine integer, so
+      write ``30.0`` for a size.
     * ``edit`` is called with the whole engine data as plain Python values
       (dict, list, str, int, float, bool) just before it is encoded, to
-      build documents no option above describes.  Floats are written as
-      engine reals and ints as engine integers.
+      build documents no option above describes.
     * ``box=(width, height)`` is the layer's bounding box at ``left``/``top``
       (estimated from the text and font size when not given).  The layer
       carries a transparent pixel block of that size, or ``image``.
@@ -204,7 +206,7 @@ class Group:
 
 @dataclass
 class Doc:
-    """An RGB document of ``width`` x ``height`` with a layer tree."""
+    """An 8-bit RGB document (with transparency) holding a layer tree."""
 
     width: int
     height: int
@@ -542,7 +544,7 @@ def _copy(value: Any) -> Any:
 _ANTI_ALIAS_ENUM = {0: b"Anno", 1: b"AnCr", 2: b"AnSt", 3: b"AnSm", 4: b"antiAliasSharp"}
 
 
-def _points_rect(left: float, top: float, right: float, bottom: float) -> Any:
+def _pixel_rect(left: float, top: float, right: float, bottom: float) -> Any:
     rect = _desc.Descriptor(classID=b"bounds")
     for key, value in ((b"Left", left), (b"Top ", top), (b"Rght", right), (b"Btom", bottom)):
         rect[key] = _desc.UnitFloat(unit=b"#Pxl", value=value)
@@ -567,8 +569,8 @@ def _type_tool_block(layer: Text) -> TypeToolObjectSetting:
     text_data[b"AntA"] = _desc.Enumerated(
         typeID=b"Annt", enum=_ANTI_ALIAS_ENUM.get(layer.anti_alias, b"AnSm")
     )
-    text_data[b"bounds"] = _points_rect(*rel)
-    text_data[b"boundingBox"] = _points_rect(*rel)
+    text_data[b"bounds"] = _pixel_rect(*rel)
+    text_data[b"boundingBox"] = _pixel_rect(*rel)
     text_data[b"TextIndex"] = _desc.Integer(0)
     text_data[b"EngineData"] = _desc.RawData(stream.getvalue())
 
@@ -607,6 +609,8 @@ class _Writer:
             "RGBA", (int(doc.width), int(doc.height)), compression=Compression.RLE
         )
         self.next_id = 2
+        if doc.compression not in _COMPRESSION:
+            raise ValueError(f"compression is 'rle' or 'zip', not {doc.compression!r}")
         self.compression = _COMPRESSION[doc.compression]
         self.add_all(self.psd, doc.layers)
 
