@@ -5,13 +5,22 @@ compiled extension modules; ``filemanager`` and ``log`` are the host services
 they call, and ``tessel.cli`` is the ``tessel`` command.
 """
 
-import importlib.util as _util
+import sys as _sys
 
 __version__ = "0.1.0"
 
-_COMPILED = ("layerkit", "infos", "nodeweave")
-_missing = [name for name in _COMPILED if _util.find_spec(f"{__name__}.{name}") is None]
-if _missing:
-    raise ImportError(
-        f"tessel's compiled modules are missing ({', '.join(_missing)}): build them with `pip install .`"
-    )
+_COMPILED = frozenset(f"{__name__}.{name}" for name in ("layerkit", "infos", "nodeweave"))
+
+
+class _MissingBuild:
+    """Last on sys.meta_path: a compiled module that no finder found was never built."""
+
+    @staticmethod
+    def find_spec(fullname, path=None, target=None):
+        if fullname in _COMPILED:
+            raise ImportError(f"{fullname} is not built: build it with `pip install .`", name=fullname)
+        return None
+
+
+if not any(isinstance(f, type) and f.__name__ == "_MissingBuild" for f in _sys.meta_path):
+    _sys.meta_path.append(_MissingBuild)
