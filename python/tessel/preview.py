@@ -1,0 +1,719 @@
+"""See what an export made: render a prefab as the engine lays it out, and check it against its PSD.
+
+``tessel preview OUTDIR/NAME.prefab -o preview.png`` walks the node tree of the
+prefab file and draws it: every node sits at its parent's anchor point plus its
+own "_position" (y up), its box spans ``position - anchor * size`` to
+``position + (1 - anchor) * size``, and the root node sits at the canvas centre
+with the document's size.  Sprites draw their PNG (a sliced sprite stretches its
+nine-slice image back to the node's size, corners kept), labels draw their text
+in the node's colour.
+
+``tessel check DESIGN.psd`` exports the document to a temporary folder, renders
+that prefab, composites the PSD with the export's own layer filter, and reports
+per exported layer how far its node's box lies from the layer's box, plus the
+share of differing pixels; it writes the two images side by side with a
+difference view.  Pixel layers and groups must land exactly; text layers may be
+off by one pixel, which is what the truncations of the position rules allow.
+"""
+
+from __future__ import annotations
+
+import math
+import re
+import sys
+import tempfile
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Callable, Optional
+
+from PIL import Image, ImageDraw, ImageFont
+
+# Exit codes of `tessel check`: every layer placed, some misplaced, no check possible.
+EXIT_PLACED = 0
+EXIT_MISPLACED = 1
+EXIT_ERROR = 2
+
+# Largest placement error, in pixels, that each kind of layer may show.
+PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0}
+
+# The layer-name prefix that drops a layer and everything below it from the export.
+NOT_EXPORT = "NotExport"
+
+# Free fonts tried for labels, in order; Pillow's own default font comes last.
+# Fonts with CJK glyphs come first for text that needs them.
+LATIN_FONTS = ("DejaVuSans.ttf", "LiberationSans-Regular.ttf", "NotoSans-Regular.ttf", "FreeSans.ttf")
+CJK_FONTS = (
+    "NotoSansCJK-Regular.ttc",
+    "NotoSansCJKsc-Regular.otf",
+    "NotoSansSC-Regular.otf",
+    "wqy-microhei.ttc",
+    "wqy-zenhei.ttc",
+    "DroidSansFallbackFull.ttf",
+)
+_CJK = re.compile("[\u2e80-\u9fff\uac00-\ud7af\uf900-\ufaff\uff00-\uffef]")
+
+
+class PreviewError(Exception):
+    """A prefab, meta file or image that cannot be rendered; the message says which and why."""
+
+
+# ---------------------------------------------------------------------------
+# Layout
+
+
+@dataclass(eq=False)
+class Node:
+    """One cc.Node of the prefab, laid out on the document canvas."""
+
+    index: int
+    name: str
+    parent: Optional["Node"]
+    size: tuple
+    anchor: tuple
+    world: tuple
+    opacity: float
+    color: tuple
+    active: bool
+    sprite: Optional[dict] = None
+    label: Optional[dict] = None
+    children: list = field(default_factory=list)
+
+    @property
+    def box(self) -> tuple:
+        """(left, bottom, right, top) in canvas units, y up, origin at the canvas's lower-left corner."""
+        w, h = self.size
+        x0 = self.world[0] - self.anchor[0] * w
+        y0 = self.world[1] - self.anchor[1] * h
+        return (x0, y0, x0 + w, y0 + h)
+
+    @property
+    def path(self) -> str:
+        """The names from below the root down to this node, joined by "/"."""
+        names = []
+        node = self
+        while node.parent is not None:
+            names.append(node.name)
+            node = node.parent
+        return "/".join(reversed(names))
+
+
+@dataclass
+class Layout:
+    """The node tree of one prefab with every node placed."""
+
+    width: float
+    height: float
+    root: Node
+    nodes: list
+
+    def pixel_box(self, node: Node) -> tuple:
+        """A node's box as document pixels (left, top, right, bottom), y down."""
+        x0, y0, x1, y1 = node.box
+        return (x0, self.height - y1, x1, self.height - y0)
+
+
+def _ref(value, what: str, count: int) -> int:
+    if not isinstance(value, dict) or not isinstance(value.get("__id__"), int):
+        raise PreviewError(f"{what} is not an object reference: {value!r}")
+    index = value["__id__"]
+    if not 0 <= index < count:
+        raise PreviewError(f"{what} points at object {index}, outside the {count} objects")
+    return index
+
+
+def _pair(obj: dict, key: str, a: str, b: str, default: tuple) -> tuple:
+    value = obj.get(key)
+    if not isinstance(value, dict):
+        return default
+    return (float(value.get(a, default[0])), float(value.get(b, default[1])))
+
+
+def layout_prefab(objects: list) -> Layout:
+    """Place every node of a prefab's object list.
+
+    The root node is the one the cc.Prefab's "data" names (element 1 when there
+    is none); it sits at the canvas centre and its content size is the canvas.
+    A child's anchor point lies at its parent's anchor point plus its
+    "_position"; opacity multiplies down the tree as the engine cascades it.
+    """
+    if not isinstance(objects, list) or len(objects) < 2:
+        raise PreviewError("a prefab is a JSON array of at least a cc.Prefab and its root node")
+    count = len(objects)
+    head = objects[0]
+    root_index = 1
+    if isinstance(head, dict) and isinstance(head.get("data"), dict) and head["data"]:
+        root_index = _ref(head["data"], "the prefab's data", count)
+    root_obj = objects[root_index]
+    if not isinstance(root_obj, dict) or root_obj.get("__type__") != "cc.Node":
+        raise PreviewError(f"object {root_index}, the root, is not a cc.Node")
+    width, height = _pair(root_obj, "_contentSize", "width", "height", (0.0, 0.0))
+    nodes = []
+    seen = set()
+
+    def visit(index: int, parent: Optional[Node]) -> Node:
+        if index in seen:
+            raise PreviewError(f"node {index} is reached twice in the node tree")
+        seen.add(index)
+        obj = objects[index]
+        if not isinstance(obj, dict) or obj.get("__type__") != "cc.Node":
+            raise PreviewError(f"object {index} is a child but not a cc.Node")
+        size = _pair(obj, "_contentSize", "width", "height", (0.0, 0.0))
+        anchor = _pair(obj, "_anchorPoint", "x", "y", (0.5, 0.5))
+        if parent is None:
+            world = (width / 2, height / 2)
+            opacity = obj.get("_opacity", 255) / 255
+        else:
+            local = _pair(obj, "_position", "x", "y", (0.0, 0.0))
+            world = (parent.world[0] + local[0], parent.world[1] + local[1])
+            opacity = parent.opacity * obj.get("_opacity", 255) / 255
+        colour = obj.get("_color") or {}
+        node = Node(
+            index=index,
+            name=obj.get("_name", ""),
+            parent=parent,
+            size=size,
+            anchor=anchor,
+            world=world,
+            opacity=opacity,
+            color=tuple(int(colour.get(k, 255)) for k in ("r", "g", "b", "a")),
+            active=bool(obj.get("_active", True)) and (parent is None or parent.active),
+        )
+        nodes.append(node)
+        for ref in obj.get("_components") or ():
+            comp = objects[_ref(ref, f"a component of node {index}", count)]
+            kind = comp.get("__type__") if isinstance(comp, dict) else None
+            if kind == "cc.Sprite" and comp.get("_enabled", True):
+                node.sprite = comp
+            elif kind == "cc.Label" and comp.get("_enabled", True):
+                node.label = comp
+        for ref in obj.get("_children") or ():
+            node.children.append(visit(_ref(ref, f"a child of node {index}", count), node))
+        return node
+
+    root = visit(root_index, None)
+    return Layout(width=width, height=height, root=root, nodes=nodes)
+
+
+# ---------------------------------------------------------------------------
+# Sprite images
+
+
+@dataclass
+class Frame:
+    """A sprite frame found through its meta file: the PNG and its sub-meta."""
+
+    png: Path
+    submeta: dict
+
+    @property
+    def borders(self) -> tuple:
+        """(top, right, bottom, left) slice borders in pixels."""
+        return tuple(int(self.submeta.get(k, 0) or 0) for k in ("borderTop", "borderRight", "borderBottom", "borderLeft"))
+
+
+def sprite_frames(folder: Path) -> dict:
+    """Map every sprite-frame UUID of the .png.meta files in ``folder`` to its frame.
+
+    The PNG of "X.png.meta" is "X.png" beside it; sub-meta entries without a
+    UUID are skipped, and an unreadable meta file is an error that names it.
+    """
+    import json
+
+    frames = {}
+    if not folder.is_dir():
+        return frames
+    for meta in sorted(folder.glob("*.png.meta")):
+        try:
+            data = json.loads(meta.read_text(encoding="utf-8"))
+        except (OSError, ValueError) as e:
+            raise PreviewError(f"{meta}: not a readable meta file ({e})") from e
+        subs = data.get("subMetas") if isinstance(data, dict) else None
+        for sub in (subs or {}).values():
+            if isinstance(sub, dict) and isinstance(sub.get("uuid"), str):
+                frames[sub["uuid"]] = Frame(png=meta.with_name(meta.name[: -len(".meta")]), submeta=sub)
+    return frames
+
+
+def _split(length: int, first: int, last: int) -> tuple:
+    # Borders wider than the target shrink in proportion, as the engine does;
+    # the middle gets whatever is left.
+    if first + last > length and first + last > 0:
+        scale = length / (first + last)
+        first = int(round(first * scale))
+        last = length - first
+    return first, max(length - first - last, 0), last
+
+
+def nine_slice(image: Image.Image, size: tuple, borders: tuple) -> Image.Image:
+    """Stretch a nine-slice image to ``size``: corners kept, edges stretched along one axis, centre both."""
+    top, right, bottom, left = borders
+    sw, sh = image.size
+    tw, th = int(round(size[0])), int(round(size[1]))
+    out = Image.new("RGBA", (max(tw, 0), max(th, 0)), (0, 0, 0, 0))
+    if tw <= 0 or th <= 0 or sw == 0 or sh == 0:
+        return out
+    src_x = (0, min(left, sw), max(sw - right, min(left, sw)), sw)
+    src_y = (0, min(top, sh), max(sh - bottom, min(top, sh)), sh)
+    l, cw, r = _split(tw, left, right)
+    t, ch, b = _split(th, top, bottom)
+    dst_x = (0, l, l + cw, tw)
+    dst_y = (0, t, t + ch, th)
+    for row in range(3):
+        for col in range(3):
+            box = (src_x[col], src_y[row], src_x[col + 1], src_y[row + 1])
+            dw, dh = dst_x[col + 1] - dst_x[col], dst_y[row + 1] - dst_y[row]
+            if box[2] <= box[0] or box[3] <= box[1] or dw <= 0 or dh <= 0:
+                continue
+            piece = image.crop(box)
+            if piece.size != (dw, dh):
+                piece = piece.resize((dw, dh), Image.Resampling.NEAREST)
+            out.paste(piece, (dst_x[col], dst_y[row]))
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Drawing
+
+
+def _snap(value: float) -> int:
+    # Half pixels go up, the same way for negative and positive coordinates.
+    return math.floor(value + 0.5)
+
+
+def _composite(canvas: Image.Image, image: Image.Image, x: int, y: int) -> None:
+    """Alpha-composite ``image`` onto ``canvas`` with its top-left corner at (x, y), clipped."""
+    cw, ch = canvas.size
+    w, h = image.size
+    sx, sy = max(0, -x), max(0, -y)
+    x0, y0 = max(0, x), max(0, y)
+    x1, y1 = min(cw, x + w), min(ch, y + h)
+    if x1 <= x0 or y1 <= y0:
+        return
+    canvas.alpha_composite(image, dest=(x0, y0), source=(sx, sy, sx + x1 - x0, sy + y1 - y0))
+
+
+def _fade(image: Image.Image, opacity: float) -> Image.Image:
+    if opacity >= 1:
+        return image
+    alpha = image.getchannel("A").point(lambda a: int(round(a * opacity)))
+    faded = image.copy()
+    faded.putalpha(alpha)
+    return faded
+
+
+class Fonts:
+    """Label fonts by size: the given font file, else a free system font, else Pillow's own."""
+
+    def __init__(self, path: Optional[str] = None):
+        self.path = path
+        self._cache = {}
+
+    def get(self, size: int, text: str = ""):
+        cjk = bool(_CJK.search(text))
+        key = (size, cjk)
+        if key not in self._cache:
+            self._cache[key] = self._load(size, cjk)
+        return self._cache[key]
+
+    def _load(self, size: int, cjk: bool):
+        names = ([self.path] if self.path else []) + list(CJK_FONTS if cjk else ()) + list(LATIN_FONTS)
+        for name in names:
+            try:
+                return ImageFont.truetype(name, size)
+            except OSError:
+                continue
+        return ImageFont.load_default(size)
+
+
+def _label_lines(text: str) -> list:
+    # The engine breaks lines at "\n" only; a "\r" the label kept from the
+    # document draws as a blank, as a canvas does with it.
+    return text.replace("\r", " ").split("\n")
+
+
+def _draw_label(canvas: Image.Image, layout: Layout, node: Node, fonts: Fonts) -> None:
+    label = node.label
+    text = label.get("_string") or ""
+    if not text:
+        return
+    size = max(1, int(label.get("_fontSize") or 0))
+    line_height = float(label.get("_lineHeight") or size)
+    font = fonts.get(size, text)
+    lines = _label_lines(text)
+    measure = ImageDraw.Draw(Image.new("RGBA", (1, 1)))
+    widths = [measure.textlength(line, font=font) for line in lines]
+    halign = label.get("_N$horizontalAlign", 1)
+    valign = label.get("_N$verticalAlign", 2)
+    if label.get("_N$overflow", 0) == 0:
+        # Overflow NONE: the engine sizes the node to the text and keeps the anchor.
+        bw, bh = max(widths, default=0), line_height * len(lines)
+        x0 = node.world[0] - node.anchor[0] * bw
+        top = node.world[1] + (1 - node.anchor[1]) * bh
+    else:
+        bw, bh = node.size
+        x0, _, _, top = node.box
+        top -= {0: 0, 1: (bh - line_height * len(lines)) / 2}.get(valign, bh - line_height * len(lines))
+    r, g, b, _ = node.color
+    fill = (r, g, b, int(round(255 * node.opacity)))
+    layer = Image.new("RGBA", canvas.size, (0, 0, 0, 0))
+    draw = ImageDraw.Draw(layer)
+    for i, (line, width) in enumerate(zip(lines, widths)):
+        x = x0 + {0: 0, 2: bw - width}.get(halign, (bw - width) / 2)
+        middle = layout.height - (top - line_height * (i + 0.5))
+        if isinstance(font, ImageFont.FreeTypeFont):
+            draw.text((x, middle), line, font=font, fill=fill, anchor="lm")
+        else:
+            _, y0, _, y1 = font.getbbox(line)
+            draw.text((x, middle - (y0 + y1) / 2), line, font=font, fill=fill)
+    canvas.alpha_composite(layer)
+
+
+def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, problems: list) -> None:
+    ref = node.sprite.get("_spriteFrame") or {}
+    uuid = ref.get("__uuid__") if isinstance(ref, dict) else None
+    frame = frames.get(uuid)
+    if frame is None:
+        problems.append(f"{node.path or node.name}: no meta file holds the sprite frame {uuid}")
+        return
+    try:
+        with Image.open(frame.png) as png:
+            image = png.convert("RGBA")
+    except OSError as e:
+        problems.append(f"{node.path or node.name}: cannot read {frame.png} ({e})")
+        return
+    w, h = (int(round(v)) for v in node.size)
+    if w <= 0 or h <= 0:
+        return
+    if node.sprite.get("_type", 0) == 1:
+        image = nine_slice(image, (w, h), frame.borders)
+    elif image.size != (w, h):
+        image = image.resize((w, h), Image.Resampling.BILINEAR)
+    left, top, _, _ = layout.pixel_box(node)
+    _composite(canvas, _fade(image, node.opacity), _snap(left), _snap(top))
+
+
+def _draw_boxes(canvas: Image.Image, layout: Layout) -> None:
+    draw = ImageDraw.Draw(canvas)
+    font = ImageFont.load_default(11)
+    palette = ((230, 40, 40, 255), (40, 150, 40, 255), (40, 80, 230, 255), (200, 120, 0, 255))
+    for node in layout.nodes:
+        if node.parent is None or not node.active:
+            continue
+        depth = node.path.count("/")
+        colour = palette[depth % len(palette)]
+        left, top, right, bottom = (_snap(v) for v in layout.pixel_box(node))
+        draw.rectangle((left, top, max(left, right - 1), max(top, bottom - 1)), outline=colour)
+        draw.text((left + 2, top + 1), node.name, font=font, fill=colour)
+
+
+def render(layout: Layout, frames: dict, boxes: bool = False, fonts: Optional[Fonts] = None, problems: Optional[list] = None) -> Image.Image:
+    """Draw the laid-out prefab on a transparent canvas of the document's size.
+
+    Nodes draw in tree order, a parent before its children, siblings in list
+    order (later on top), as the engine renders them.  Sprites whose frame
+    cannot be found are left out and described in ``problems``.
+    """
+    fonts = fonts or Fonts()
+    problems = problems if problems is not None else []
+    canvas = Image.new("RGBA", (max(1, _snap(layout.width)), max(1, _snap(layout.height))), (0, 0, 0, 0))
+    for node in layout.nodes:
+        if not node.active:
+            continue
+        if node.sprite is not None:
+            _draw_sprite(canvas, layout, node, frames, problems)
+        if node.label is not None:
+            _draw_label(canvas, layout, node, fonts)
+    if boxes:
+        _draw_boxes(canvas, layout)
+    return canvas
+
+
+def load_prefab(path) -> tuple:
+    """The laid-out prefab at ``path`` and the sprite frames of its image folder."""
+    import json
+
+    path = Path(path)
+    try:
+        objects = json.loads(path.read_text(encoding="utf-8"))
+    except (OSError, ValueError) as e:
+        raise PreviewError(f"{path}: not a readable prefab ({e})") from e
+    name = path.name[: -len(".prefab")] if path.name.endswith(".prefab") else path.stem
+    return layout_prefab(objects), sprite_frames(path.parent / name)
+
+
+def preview(prefab, output, boxes: bool = False, font: Optional[str] = None) -> list:
+    """Render the prefab file ``prefab`` into the PNG ``output``; returns the problems met."""
+    layout, frames = load_prefab(prefab)
+    problems = []
+    image = render(layout, frames, boxes=boxes, fonts=Fonts(font), problems=problems)
+    image.save(output, format="PNG")
+    return problems
+
+
+# ---------------------------------------------------------------------------
+# Check against the PSD
+
+
+def layer_kind(layer) -> Optional[str]:
+    """"group", "text" or "pixel" for the layers the export turns into nodes, else None."""
+    from psd_tools.api.layers import Group, PixelLayer, TypeLayer
+
+    if isinstance(layer, Group):
+        return "group"
+    if isinstance(layer, TypeLayer):
+        return "text"
+    if isinstance(layer, PixelLayer):
+        return "pixel"
+    return None
+
+
+def is_exported(layer) -> bool:
+    """Whether the export makes a node of ``layer``: shown, not "NotExport", of a known kind, and so are its groups."""
+    while layer is not None and layer_kind(layer) is not None:
+        if not layer.visible or str(layer.name).startswith(NOT_EXPORT):
+            return False
+        parent = getattr(layer, "parent", None)
+        if parent is None or layer_kind(parent) is None:
+            return True
+        layer = parent
+    return False
+
+
+def exported_children(group) -> list:
+    """The children of a document or group that the export keeps, in document order."""
+    return [child for child in group if child.visible and not str(child.name).startswith(NOT_EXPORT) and layer_kind(child)]
+
+
+@dataclass
+class Placement:
+    """Where one exported layer lies in the PSD and where its node lands in the preview."""
+
+    path: str
+    kind: str
+    layer_box: tuple
+    node_box: tuple
+
+    @property
+    def offset(self) -> tuple:
+        """(dx, dy): the node box's top-left corner minus the layer box's, in pixels, y down."""
+        return (self.node_box[0] - self.layer_box[0], self.node_box[1] - self.layer_box[1])
+
+    @property
+    def error(self) -> float:
+        """The largest distance between a side of the node box and the same side of the layer box."""
+        return max(abs(n - l) for n, l in zip(self.node_box, self.layer_box))
+
+    @property
+    def misplaced(self) -> bool:
+        return self.error > PLACEMENT_LIMIT[self.kind]
+
+
+def placements(psd, layout: Layout) -> tuple:
+    """Pair every exported layer with its node, walking both trees in step.
+
+    The export makes one node per exported layer in document order, so the
+    n-th exported child of a group is the n-th child of its node.  Returns the
+    placements and the structural mismatches found.
+    """
+    found, problems = [], []
+
+    def walk(group, node: Node, prefix: str) -> None:
+        layers = exported_children(group)
+        if len(layers) != len(node.children):
+            problems.append(
+                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(node.children)} child nodes"
+            )
+        for layer, child in zip(layers, node.children):
+            path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
+            kind = layer_kind(layer)
+            box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
+            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child)))
+            if kind == "group":
+                walk(layer, child, path)
+
+    walk(psd, layout.root, "")
+    return found, problems
+
+
+def composite_psd(psd) -> Image.Image:
+    """The document as psd-tools composites it from the layers the export keeps, as RGBA."""
+    image = psd.composite(layer_filter=is_exported, color=1.0, alpha=0.0, apply_icc=False)
+    return image.convert("RGBA")
+
+
+def _flatten(image: Image.Image, size: tuple) -> Image.Image:
+    base = Image.new("RGBA", size, (255, 255, 255, 255))
+    if image.size != size:
+        padded = Image.new("RGBA", size, (0, 0, 0, 0))
+        padded.paste(image, (0, 0))
+        image = padded
+    return Image.alpha_composite(base, image).convert("RGB")
+
+
+def difference(expected: Image.Image, actual: Image.Image, tolerance: int) -> tuple:
+    """Compare two RGBA images flattened on white.
+
+    Returns the share of pixels whose largest channel difference exceeds
+    ``tolerance`` and a mask (mode "L", 255 where they differ).
+    """
+    size = (max(expected.width, actual.width), max(expected.height, actual.height))
+    a, b = _flatten(expected, size), _flatten(actual, size)
+    from PIL import ImageChops
+
+    channels = ImageChops.difference(a, b).split()
+    largest = channels[0]
+    for channel in channels[1:]:
+        largest = ImageChops.lighter(largest, channel)
+    mask = largest.point(lambda v: 255 if v > tolerance else 0)
+    total = size[0] * size[1]
+    differing = mask.histogram()[255]
+    return (differing / total if total else 0.0), mask
+
+
+def side_by_side(expected: Image.Image, actual: Image.Image, mask: Image.Image) -> Image.Image:
+    """The PSD, the preview and the difference view (the PSD faded, differing pixels red) in a row."""
+    w, h = mask.size
+    caption = 16
+    gap = 8
+    sheet = Image.new("RGB", (3 * w + 2 * gap, h + caption), (64, 64, 64))
+    faded = Image.blend(_flatten(expected, (w, h)), Image.new("RGB", (w, h), (255, 255, 255)), 0.75)
+    faded.paste((230, 0, 0), (0, 0), mask)
+    draw = ImageDraw.Draw(sheet)
+    font = ImageFont.load_default(12)
+    for i, (title, image) in enumerate(
+        (("PSD", _flatten(expected, (w, h))), ("preview", _flatten(actual, (w, h))), ("difference", faded))
+    ):
+        x = i * (w + gap)
+        sheet.paste(image, (x, caption))
+        draw.text((x + 2, 1), title, font=font, fill=(255, 255, 255))
+    return sheet
+
+
+@dataclass
+class CheckResult:
+    """What `tessel check` found for one document."""
+
+    placements: list
+    problems: list
+    differing: float
+    sheet: Image.Image
+
+    @property
+    def misplaced(self) -> list:
+        return [p for p in self.placements if p.misplaced]
+
+    @property
+    def ok(self) -> bool:
+        return not self.misplaced and not self.problems
+
+
+def default_export(psd_path: str, outdir: str) -> Path:
+    """Export ``psd_path`` into ``outdir`` the way `tessel export` does; returns the prefab's path."""
+    from tessel import cli
+
+    code = cli.main(["export", str(psd_path), "-o", str(outdir)])
+    if code:
+        raise PreviewError(f"the export of {psd_path} failed (exit status {code})")
+    prefabs = sorted(Path(outdir).glob("*.prefab"))
+    if len(prefabs) != 1:
+        raise PreviewError(f"the export of {psd_path} wrote {len(prefabs)} prefab files, not one")
+    return prefabs[0]
+
+
+def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
+          export: Callable[[str, str], Path] = default_export) -> CheckResult:
+    """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite."""
+    from psd_tools import PSDImage
+
+    try:
+        psd = PSDImage.open(psd_path)
+    except Exception as e:
+        raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {e})") from e
+    with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
+        layout, frames = load_prefab(export(str(psd_path), outdir))
+        problems = []
+        rendered = render(layout, frames, fonts=Fonts(font), problems=problems)
+        boxed = render(layout, frames, boxes=True, fonts=Fonts(font)) if boxes else rendered
+    found, mismatches = placements(psd, layout)
+    expected = composite_psd(psd)
+    share, mask = difference(expected, rendered, tolerance)
+    return CheckResult(placements=found, problems=mismatches + problems, differing=share,
+                       sheet=side_by_side(expected, boxed, mask))
+
+
+# ---------------------------------------------------------------------------
+# Command line
+
+
+def _printable(text: str) -> str:
+    # Layer names may hold lone surrogates, which no terminal encoding takes.
+    return text.encode("utf-8", "backslashreplace").decode("utf-8")
+
+
+def _number(value: float) -> str:
+    return f"{value:g}"
+
+
+def report(result: CheckResult, out=None) -> None:
+    """Print the per-layer placement table and the summary lines."""
+    out = out or sys.stdout
+    rows = [("layer", "kind", "dx", "dy", "error", "")]
+    for p in result.placements:
+        dx, dy = p.offset
+        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error),
+                     "MISPLACED" if p.misplaced else "ok"))
+    widths = [max(len(row[i]) for row in rows) for i in range(5)]
+    for row in rows:
+        cells = [row[0].ljust(widths[0]), row[1].ljust(widths[1])] + [row[i].rjust(widths[i]) for i in (2, 3, 4)]
+        print("  ".join(cells + [row[5]]).rstrip(), file=out)
+    for problem in result.problems:
+        print(f"problem: {_printable(problem)}", file=out)
+    print(f"differing pixels: {result.differing:.2%}", file=out)
+    print(f"misplaced layers: {len(result.misplaced)} of {len(result.placements)}", file=out)
+
+
+def _preview_command(args) -> int:
+    try:
+        problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font)
+    except (PreviewError, OSError) as e:
+        print(f"tessel preview: {_printable(str(e))}", file=sys.stderr)
+        return 1
+    for problem in problems:
+        print(f"tessel preview: {_printable(problem)}", file=sys.stderr)
+    return 0
+
+
+def _check_command(args) -> int:
+    try:
+        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes)
+        output = args.output or f"{Path(args.psd).stem}.check.png"
+        result.sheet.save(output, format="PNG")
+    except (PreviewError, OSError) as e:
+        print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
+        return EXIT_ERROR
+    report(result)
+    print(f"side by side: {output}")
+    return EXIT_PLACED if result.ok else EXIT_MISPLACED
+
+
+def register(subparsers) -> None:
+    """Add the `preview` and `check` commands; each parser's ``func`` runs it and returns the exit status."""
+    p = subparsers.add_parser("preview", help="render an exported prefab as the engine lays it out",
+                              description="Render OUTDIR/NAME.prefab, with its images from OUTDIR/NAME/, into a PNG.")
+    p.add_argument("prefab", help="the .prefab file of an export")
+    p.add_argument("-o", "--output", default="preview.png", help="the PNG to write (default: preview.png)")
+    p.add_argument("--boxes", action="store_true", help="outline every node's box with its name")
+    p.add_argument("--font", help="a TrueType/OpenType font file for the labels")
+    p.set_defaults(func=_preview_command)
+
+    c = subparsers.add_parser("check", help="export a PSD and check that every node lands where its layer is",
+                              description="Export DESIGN.psd to a temporary folder, render it, and compare it with "
+                                          "the PSD. Exit status 0: every layer placed; 1: some layer misplaced; "
+                                          "2: no check possible.")
+    c.add_argument("psd", help="the PSD document")
+    c.add_argument("-o", "--output", help="the side-by-side PNG to write (default: DESIGN.check.png)")
+    c.add_argument("--tolerance", type=int, default=8,
+                   help="largest channel difference (0-255) still counted as equal (default: 8)")
+    c.add_argument("--boxes", action="store_true", help="outline the node boxes in the side-by-side preview")
+    c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
+    c.set_defaults(func=_check_command)

@@ -1,0 +1,252 @@
+import argparse
+import json
+
+import numpy as np
+import pytest
+from PIL import Image
+
+from tessel import preview
+
+
+# ---------------------------------------------------------------------------
+# Hand-made prefabs in the export's format: element 0 the cc.Prefab, then nodes
+# and components pointing at each other by index.
+
+
+class Prefab:
+    def __init__(self, width, height):
+        self.objects = [{"__type__": "cc.Prefab", "_name": "", "data": {"__id__": 1}}]
+        self.root = self.node(None, "doc", (width, height))
+
+    def node(self, parent, name, size, anchor=(0.5, 0.5), position=(0, 0), color=(255, 255, 255, 255), opacity=255):
+        index = len(self.objects)
+        self.objects.append({
+            "__type__": "cc.Node", "_name": name,
+            "_parent": None if parent is None else {"__id__": parent},
+            "_children": [], "_active": True, "_components": [], "_opacity": opacity,
+            "_color": {"__type__": "cc.Color", "r": color[0], "g": color[1], "b": color[2], "a": color[3]},
+            "_contentSize": {"__type__": "cc.Size", "width": size[0], "height": size[1]},
+            "_anchorPoint": {"__type__": "cc.Vec2", "x": anchor[0], "y": anchor[1]},
+            "_position": {"__type__": "cc.Vec2", "x": position[0], "y": position[1]},
+        })
+        if parent is not None:
+            self.objects[parent]["_children"].append({"__id__": index})
+        return index
+
+    def component(self, node, data):
+        index = len(self.objects)
+        self.objects.append(dict(data, node={"__id__": node}))
+        self.objects[node]["_components"].append({"__id__": index})
+        return index
+
+    def sprite(self, node, uuid, sliced=False):
+        return self.component(node, {"__type__": "cc.Sprite", "_spriteFrame": {"__uuid__": uuid},
+                                     "_type": 1 if sliced else 0, "_sizeMode": 0 if sliced else 1})
+
+    def label(self, node, text, size=20, align=1):
+        return self.component(node, {"__type__": "cc.Label", "_string": text, "_fontSize": size,
+                                     "_lineHeight": size + 4, "_N$horizontalAlign": align,
+                                     "_N$verticalAlign": 2, "_N$overflow": 0})
+
+    def write(self, folder, name="doc", images=()):
+        """Write NAME.prefab and, per (uuid, image name, image, borders), the PNG and its meta."""
+        (folder / f"{name}.prefab").write_text(json.dumps(self.objects), encoding="utf-8")
+        (folder / name).mkdir(exist_ok=True)
+        for uuid, image_name, image, borders in images:
+            image.save(folder / name / f"{image_name}.png")
+            top, right, bottom, left = borders
+            sub = {"ver": "1.0.3", "uuid": uuid, "width": image.width, "height": image.height,
+                   "borderTop": top, "borderBottom": bottom, "borderLeft": left, "borderRight": right, "subMetas": {}}
+            meta = {"ver": "2.2.0", "uuid": "tex-" + uuid, "subMetas": {image_name: sub}}
+            (folder / name / f"{image_name}.png.meta").write_text(json.dumps(meta), encoding="utf-8")
+        return folder / f"{name}.prefab"
+
+
+def ink(image, colour=None):
+    """Bounding box of the pixels that are not transparent (or that have this RGB colour)."""
+    pixels = np.asarray(image.convert("RGBA"))
+    hit = pixels[..., 3] > 0
+    if colour is not None:
+        hit &= (pixels[..., :3] == colour).all(axis=-1)
+    return Image.fromarray(hit.astype(np.uint8) * 255).getbbox()
+
+
+RED, BLUE, GREEN = (255, 0, 0, 255), (0, 0, 255, 255), (0, 255, 0, 255)
+
+
+# ---------------------------------------------------------------------------
+# Layout
+
+
+@pytest.mark.parametrize(
+    "doc, group, child, expected_group, expected_child",
+    [
+        # 750 x 1334: a group with anchor (0, 0) at the lower-left corner of its box, a child relative to it.
+        ((750, 1334), ((200, 100), (-75, 67)), ((60, 30), (20, 50)), (300, 500, 500, 600), (320, 520, 380, 550)),
+        # odd sizes: the root's centre lies on a half pixel, so whole-number positions land on half pixels.
+        ((751, 101), ((11, 7), (-275, 10)), ((3, 5), (1, 1)), (100.5, 33.5, 111.5, 40.5), (101.5, 34.5, 104.5, 39.5)),
+    ],
+    ids=["even", "odd"],
+)
+def test_nested_boxes_follow_the_parent_anchor_point(doc, group, child, expected_group, expected_child):
+    prefab = Prefab(*doc)
+    g = prefab.node(prefab.root, "g", group[0], anchor=(0, 0), position=group[1])
+    c = prefab.node(g, "c", child[0], anchor=(0, 0), position=child[1])
+    layout = preview.layout_prefab(prefab.objects)
+    boxes = {n.index: layout.pixel_box(n) for n in layout.nodes}
+    assert boxes[1] == (0, 0, doc[0], doc[1])
+    assert boxes[g] == expected_group
+    assert boxes[c] == expected_child
+    assert [n.path for n in layout.nodes] == ["", "g", "g/c"]
+
+
+def test_anchor_of_a_parent_shifts_its_children_not_its_box():
+    prefab = Prefab(100, 100)
+    # Centred anchor: the group's box is centred on (10, 0); its child sits at that anchor point.
+    g = prefab.node(prefab.root, "g", (20, 10), anchor=(0.5, 0.5), position=(10, 0))
+    c = prefab.node(g, "c", (4, 4), anchor=(1, 1), position=(0, 0))
+    layout = preview.layout_prefab(prefab.objects)
+    nodes = {n.index: n for n in layout.nodes}
+    assert layout.pixel_box(nodes[g]) == (50, 45, 70, 55)
+    assert layout.pixel_box(nodes[c]) == (56, 50, 60, 54)
+
+
+@pytest.mark.parametrize(
+    "edit, message",
+    [
+        (lambda o: o[1]["_children"].append({"__id__": 99}), "outside"),
+        (lambda o: o[1]["_children"].append({"__id__": 1}), "twice"),
+        (lambda o: o[1]["_children"].append({"__id__": 0}), "not a cc.Node"),
+        (lambda o: o.__setitem__(1, {"__type__": "cc.Sprite"}), "root"),
+    ],
+    ids=["dangling", "cycle", "wrong-type", "no-root"],
+)
+def test_broken_node_trees_are_refused_with_a_reason(edit, message):
+    prefab = Prefab(10, 10)
+    edit(prefab.objects)
+    with pytest.raises(preview.PreviewError, match=message):
+        preview.layout_prefab(prefab.objects)
+
+
+# ---------------------------------------------------------------------------
+# Sprites
+
+
+def test_simple_sprite_lands_on_its_box_with_cascaded_opacity(tmp_path):
+    prefab = Prefab(40, 30)
+    g = prefab.node(prefab.root, "g", (20, 10), anchor=(0, 0), position=(-15, -5), opacity=128)
+    s = prefab.node(g, "s", (3, 5), anchor=(0, 0), position=(2, 1))
+    prefab.sprite(s, "u-red")
+    path = prefab.write(tmp_path, images=[("u-red", "doc_g_s", Image.new("RGBA", (3, 5), RED), (0, 0, 0, 0))])
+    image = preview.render(*preview.load_prefab(path))
+    # Root centre (20, 15); group lower-left (5, 10) from the bottom; sprite lower-left (7, 11): rows 14..18 from the top.
+    assert ink(image) == (7, 14, 10, 19)
+    assert image.getpixel((8, 16)) == (255, 0, 0, 128)
+
+
+def test_sliced_sprite_keeps_corners_and_stretches_the_middle(tmp_path):
+    # Nine-slice image of borders top 2, right 3, bottom 1, left 4: 8 x 4 pixels.
+    src = Image.new("RGBA", (8, 4), GREEN)
+    src.paste(RED, (0, 0, 4, 2))      # top-left corner
+    src.paste(BLUE, (5, 3, 8, 4))     # bottom-right corner
+    prefab = Prefab(40, 40)
+    s = prefab.node(prefab.root, "s", (20, 10), anchor=(0, 0), position=(-20, -20))
+    prefab.sprite(s, "u9", sliced=True)
+    path = prefab.write(tmp_path, images=[("u9", "doc_s", src, (2, 3, 1, 4))])
+    image = preview.render(*preview.load_prefab(path))
+    top = 40 - 10  # lower-left corner at the canvas origin
+    assert ink(image) == (0, top, 20, top + 10)
+    assert ink(image, RED[:3]) == (0, top, 4, top + 2)
+    assert ink(image, BLUE[:3]) == (17, top + 9, 20, top + 10)
+    assert image.getpixel((10, top + 5)) == GREEN
+
+
+@pytest.mark.parametrize(
+    "size, borders, widths",
+    [((10, 4), (1, 2, 1, 3), (3, 5, 2)), ((3, 4), (1, 2, 1, 4), (2, 0, 1)), ((6, 4), (1, 0, 1, 0), (0, 6, 0))],
+    ids=["roomy", "borders-shrink", "no-side-borders"],
+)
+def test_nine_slice_column_widths(size, borders, widths):
+    top, right, bottom, left = borders
+    src = Image.new("RGBA", (left + right + 1, top + bottom + 1), GREEN)
+    if left:
+        src.paste(RED, (0, 0, left, src.height))
+    if right:
+        src.paste(BLUE, (src.width - right, 0, src.width, src.height))
+    out = preview.nine_slice(src, size, borders)
+    assert out.size == size
+    row = [out.getpixel((x, 1)) for x in range(size[0])]
+    assert (row.count(RED), row.count(GREEN), row.count(BLUE)) == widths
+
+
+def test_missing_frame_is_reported_and_the_rest_drawn(tmp_path):
+    prefab = Prefab(10, 10)
+    a = prefab.node(prefab.root, "a", (2, 2), anchor=(0, 0), position=(-5, -5))
+    prefab.sprite(a, "nowhere")
+    b = prefab.node(prefab.root, "b", (2, 2), anchor=(0, 0), position=(0, 0))
+    prefab.sprite(b, "u-blue")
+    path = prefab.write(tmp_path, images=[("u-blue", "doc_b", Image.new("RGBA", (2, 2), BLUE), (0, 0, 0, 0))])
+    problems = []
+    image = preview.render(*preview.load_prefab(path), problems=problems)
+    assert ink(image) == (5, 3, 7, 5)
+    assert len(problems) == 1 and "nowhere" in problems[0]
+
+
+# ---------------------------------------------------------------------------
+# Labels
+
+
+@pytest.mark.parametrize("align, anchor_x", [(0, 0), (1, 0.5), (2, 1)], ids=["left", "centre", "right"])
+def test_label_text_hangs_off_the_anchor_as_aligned(tmp_path, align, anchor_x):
+    prefab = Prefab(300, 100)
+    n = prefab.node(prefab.root, "t", (120, 30), anchor=(anchor_x, 0.5), position=(10, 0), color=(0, 0, 255, 255))
+    prefab.label(n, "HHHHH", size=24, align=align)
+    image = preview.render(*preview.load_prefab(prefab.write(tmp_path)))
+    left, top, right, bottom = ink(image)
+    x = 160  # the node's anchor point: canvas centre + 10
+    edge = {0: left, 1: (left + right) / 2, 2: right}[align]
+    assert abs(edge - x) <= 3
+    assert abs((top + bottom) / 2 - 50) <= 3
+    assert 14 <= bottom - top <= 24
+    assert ink(image, (0, 0, 255)) is not None
+
+
+def test_label_lines_break_at_line_feeds_only(tmp_path):
+    def height(text):
+        prefab = Prefab(300, 200)
+        n = prefab.node(prefab.root, "t", (100, 50))
+        prefab.label(n, text, size=20)
+        box = ink(preview.render(*preview.load_prefab(prefab.write(tmp_path))))
+        return box[3] - box[1]
+
+    assert height("Hx\nHx") > height("Hx") + 15
+    assert height("Hx\rHx") < height("Hx") + 5
+
+
+# ---------------------------------------------------------------------------
+# Command line
+
+
+def run(argv):
+    parser = argparse.ArgumentParser(prog="tessel")
+    preview.register(parser.add_subparsers(dest="command", required=True))
+    args = parser.parse_args(argv)
+    return args.func(args)
+
+
+def test_preview_command_writes_the_png_and_outlines_boxes(tmp_path, capsys):
+    prefab = Prefab(40, 40)
+    prefab.node(prefab.root, "box", (20, 10), anchor=(0, 0), position=(-20, -20))
+    path = prefab.write(tmp_path)
+    plain, boxed = tmp_path / "plain.png", tmp_path / "boxed.png"
+    assert run(["preview", str(path), "-o", str(plain)]) == 0
+    assert run(["preview", str(path), "-o", str(boxed), "--boxes"]) == 0
+    assert ink(Image.open(plain)) is None
+    assert ink(Image.open(boxed)) is not None and ink(Image.open(boxed))[:2] == (0, 30)
+
+
+def test_preview_command_fails_cleanly_on_a_broken_prefab(tmp_path, capsys):
+    (tmp_path / "bad.prefab").write_text("[{", encoding="utf-8")
+    assert run(["preview", str(tmp_path / "bad.prefab"), "-o", str(tmp_path / "p.png")]) == 1
+    err = capsys.readouterr().err
+    assert err.startswith("tessel preview:") and err.count("\n") == 1
