@@ -1,4 +1,4 @@
-#include "host/host.hpp"
+#include "infos/infos.hpp"
 
 PYBIND11_MODULE(infos, m) {
     m.doc() = "The layer-info tree of an opened PSD document.";
@@ -11,4 +11,11 @@ PYBIND11_MODULE(infos, m) {
     m.attr("log") = host::import_sibling("log");
     m.attr("utils") = host::import_sibling("layerkit");
     m.attr("prefix") = "    ";
+    // Bases before the classes derived from them.
+    infos::bind_yroot(m);
+    infos::bind_ygroup(m);
+    infos::bind_ypsd(m);
+    infos::bind_ylayer(m);
+    infos::bind_ytext(m);
+    infos::bind_ytextlayer(m);
 }

@@ -1,0 +1,128 @@
+#include "infos/infos.hpp"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "host/pyclass.hpp"
+
+namespace infos {
+
+namespace {
+
+/// A colour fraction 0..1 as a byte value: times 255, exact halves to the even neighbour.
+long long colour_byte(double fraction) {
+    double scaled = std::nearbyint(fraction * 255.0);
+    if (!std::isfinite(scaled) || std::fabs(scaled) > 9.0e15)
+        throw std::domain_error("colour value out of range");
+    return static_cast<long long>(scaled);
+}
+
+/// The member `name`, or None when the style sheet never set it.
+py::object member_or_none(py::handle self, const char *name) {
+    PyObject *value = PyObject_GetAttrString(self.ptr(), name);
+    if (value) return py::reinterpret_steal<py::object>(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+    PyErr_Clear();
+    return py::none();
+}
+
+void text_layer_init(py::handle self, py::handle layer) {
+    root_init(self, layer);
+    self.attr("spans") = py::list();
+    py::object engine = host::reader::engine_dict(layer);
+    py::object resources = host::reader::resource_dict(layer);
+
+    py::object text = plain(engine["Editor"]["Text"]);
+    py::object AntiAlias = plain(engine["AntiAlias"]);
+    self.attr("AntiAlias") = AntiAlias;
+    py::object fontset = resources["FontSet"];
+    py::object idxTheNormalStyleSheet = resources["TheNormalStyleSheet"];
+    py::object styleSheetData =
+        at(resources["StyleSheetSet"], idxTheNormalStyleSheet)["StyleSheetData"];
+    py::object idxDefaultStyleSheet =
+        plain(engine["ParagraphRun"]["DefaultRunData"]["ParagraphSheet"]["DefaultStyleSheet"]);
+    py::object paragraphRunData = at(engine["ParagraphRun"]["RunArray"], idxDefaultStyleSheet);
+    py::object properties = paragraphRunData["ParagraphSheet"]["Properties"];
+    py::object justification = plain(properties["Justification"]);
+    self.attr("Justification") = justification;
+
+    self.attr("initText")(text, at(fontset, styleSheetData.attr("get")("Font")), styleSheetData);
+
+    // The first run that names a size, a font or a colour decides it for the whole
+    // layer; run lengths are not consulted.
+    py::object runlength = engine["StyleRun"]["RunLengthArray"];
+    py::object rundata = engine["StyleRun"]["RunArray"];
+    bool sizeSeted = false, fontSeted = false, colorSetted = false;
+    py::iterator lengths = py::iter(runlength);
+    for (py::handle style : rundata) {
+        if (lengths == py::iterator::sentinel()) break;
+        ++lengths;
+        py::object stylesheet = style["StyleSheet"]["StyleSheetData"];
+        if (stylesheet.contains("FontSize") && !sizeSeted) {
+            self.attr("FontSize") = plain(stylesheet["FontSize"]);
+            sizeSeted = true;
+        }
+        if (stylesheet.contains("Font") && !fontSeted) {
+            fontSeted = true;
+            self.attr("fontName") = plain(at(fontset, stylesheet["Font"])["Name"]);
+        }
+        if (stylesheet.contains("FillColor") && !colorSetted) {
+            colorSetted = true;
+            self.attr("FillColor") = stylesheet["FillColor"];
+        }
+        if (sizeSeted && fontSeted && colorSetted) break;
+    }
+}
+
+void text_layer_fixdata(py::handle self, py::handle data) {
+    root_fixdata(self, data);
+    auto put = [&](const char *key, py::handle value) { data[py::str(key)] = value; };
+    put("text", self.attr("text").attr("strip")("\r"));
+    put("fontName", self.attr("fontName"));
+    for (const char *key : {"Underline", "FontSize", "FauxBold", "FauxItalic", "AutoLeading",
+                            "Leading", "OutlineWidth", "CharacterDirection"})
+        put(key, member_or_none(self, key));
+    put("AntiAlias", self.attr("AntiAlias"));
+    py::object justification = self.attr("Justification");
+    const char *alignments[] = {"left", "right", "center"};
+    for (int code = 0; code < 3; ++code) {
+        if (justification.equal(py::int_(code))) {
+            put("alignment", py::str(alignments[code]));
+            break;
+        }
+    }
+    put("Justification", justification);
+    py::object fill = member_or_none(self, "FillColor");
+    py::object values = fill.is_none() ? py::none() : py::object(fill["Values"]);
+    const char *channels[] = {"ColorOpacity", "ColorRed", "ColorGreen", "ColorBlue"};
+    for (int i = 0; i < 4; ++i) {
+        if (values.is_none()) {
+            put(channels[i], py::none());
+        } else {
+            double fraction = py::float_(plain(values[py::int_(i)]));
+            put(channels[i], py::int_(colour_byte(fraction)));
+        }
+    }
+}
+
+}  // namespace
+
+void bind_ytextlayer(py::module_ &m) {
+    py::class_<YTextLayer, YRoot, YText> cls(m, "YTextLayer", py::dynamic_attr());
+    cls.attr("layerType") = "YTextLayer";
+    host::def_init<py::object>(
+        cls, [](py::handle self, py::object layer) { text_layer_init(self, layer); },
+        py::arg("layer"));
+    cls.def_property_readonly(
+        "x",
+        [](py::object self) {
+            py::object offset = host::reader::transform(self.attr("layer"))[py::int_(4)];
+            return py::int_(offset);
+        },
+        "The text's horizontal offset from its transform, truncated toward zero.");
+    cls.def(
+        "fixdata", [](py::object self, py::object data) { text_layer_fixdata(self, data); },
+        py::arg("data"), "Adds the text, font, style, alignment and colour keys.");
+}
+
+}  // namespace infos
