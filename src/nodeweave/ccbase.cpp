@@ -1,0 +1,107 @@
+#include "nodeweave/objects.hpp"
+
+#include "host/pyclass.hpp"
+
+namespace objects {
+
+py::object global(const char *name) { return host::module().attr(name); }
+
+bool truthy(py::handle obj) {
+    int truth = PyObject_IsTrue(obj.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+}
+
+void base_init(py::handle self) {
+    self.attr("id") = py::str("");
+    self.attr("layer") = py::none();
+}
+
+void base_fixdata(py::handle self, py::handle data) { data["__type__"] = self.attr("cctype"); }
+
+py::dict base_export(py::handle self) {
+    py::dict data;
+    self.attr("fixdata")(data);
+    return data;
+}
+
+void name_init(py::handle self) {
+    base_init(self);
+    self.attr("name") = py::str("");
+}
+
+void name_read(py::handle self) {
+    // CCBase.read does nothing, so there is no base call to make here.
+    py::object layer_name = self.attr("layer").attr("name");
+    self.attr("name") = global("utils").attr("cleanLayerName")(layer_name);
+}
+
+void name_fixdata(py::handle self, py::handle data) {
+    base_fixdata(self, data);
+    data["_name"] = host::filemanager::pinyin(self.attr("name"));
+}
+
+void item_init(py::handle self) {
+    name_init(self);
+    self.attr("_objFlags") = py::int_(0);
+}
+
+void item_fixdata(py::handle self, py::handle data) {
+    name_fixdata(self, data);
+    data["_objFlags"] = self.attr("_objFlags");
+}
+
+py::dict item_export(py::handle self) {
+    py::dict data = base_export(self);
+    // Inserted after every fixdata has run, so "_id" is always the last key.
+    data["_id"] = self.attr("id");
+    return data;
+}
+
+void component_init(py::handle self) {
+    item_init(self);
+    self.attr("node") = py::none();
+    self.attr("_enabled") = py::bool_(true);
+}
+
+void component_fixdata(py::handle self, py::handle data) {
+    item_fixdata(self, data);
+    data["node"] = self.attr("node");
+    data["_enabled"] = self.attr("_enabled");
+}
+
+void bind_ccbase(py::module_ &m) {
+    py::class_<CCBase> base(m, "CCBase", py::dynamic_attr(),
+                            "A prefab object: fields in __dict__, JSON form by export().");
+    base.attr("cctype") = "cc";
+    host::def_init<>(base, [](py::handle self) { base_init(self); });
+    base.def("read", [](py::object) {}, "Copy values from `layer` (nothing at this level).");
+    base.def(
+        "fixdata", [](py::object self, py::object data) { base_fixdata(self, data); },
+        py::arg("data"), "Insert this object's keys into `data`.");
+    base.def(
+        "export", [](py::object self) { return base_export(self); },
+        "A new dictionary filled by fixdata.");
+
+    py::class_<CCName, CCBase> name(m, "CCName", py::dynamic_attr());
+    host::def_init<>(name, [](py::handle self) { name_init(self); });
+    name.def("read", [](py::object self) { name_read(self); });
+    name.def(
+        "fixdata", [](py::object self, py::object data) { name_fixdata(self, data); },
+        py::arg("data"));
+
+    py::class_<CCItem, CCName> item(m, "CCItem", py::dynamic_attr());
+    host::def_init<>(item, [](py::handle self) { item_init(self); });
+    item.def(
+        "fixdata", [](py::object self, py::object data) { item_fixdata(self, data); },
+        py::arg("data"));
+    item.def("export", [](py::object self) { return item_export(self); });
+
+    py::class_<CCComponent, CCItem> component(m, "CCComponent", py::dynamic_attr());
+    host::def_init<>(component, [](py::handle self) { component_init(self); });
+    component.def(
+        "fixdata", [](py::object self, py::object data) { component_fixdata(self, data); },
+        py::arg("data"));
+}
+
+}  // namespace objects

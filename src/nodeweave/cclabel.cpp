@@ -1,0 +1,95 @@
+#include "nodeweave/objects.hpp"
+
+#include "host/pyclass.hpp"
+
+#include <utility>
+
+namespace objects {
+
+namespace {
+
+/// Field names and the JSON keys they are written under, in written order.
+const std::pair<const char *, const char *> kLabelKeys[] = {
+    {"_useOriginalSize", "_useOriginalSize"},
+    {"_string", "_string"},
+    {"_N_string", "_N$string"},
+    {"_fontSize", "_fontSize"},
+    {"_lineHeight", "_lineHeight"},
+    {"_enableWrapText", "_enableWrapText"},
+    {"_N_file", "_N$file"},
+    {"_isSystemFontUsed", "_isSystemFontUsed"},
+    {"_spacingX", "_spacingX"},
+    {"_batchAsBitmap", "_batchAsBitmap"},
+    {"_N_horizontalAlign", "_N$horizontalAlign"},
+    {"_N_verticalAlign", "_N$verticalAlign"},
+    {"_N_fontFamily", "_N$fontFamily"},
+    {"_N_overflow", "_N$overflow"},
+    {"_N_cacheMode", "_N$cacheMode"},
+};
+
+/// int(value): drops the fraction toward zero, keeps an int as it is.
+py::object truncate(py::handle value) {
+    PyObject *result = PyNumber_Long(value.ptr());
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+/// The layer's text without carriage returns at its start and end (inner ones stay).
+py::object stripped_text(py::handle layer) { return layer.attr("text").attr("strip")("\r"); }
+
+void label_init(py::handle self) {
+    component_init(self);
+    self.attr("_useOriginalSize") = py::bool_(false);
+    self.attr("_string") = py::none();
+    self.attr("_N_string") = py::none();
+    self.attr("_fontSize") = py::int_(30);
+    self.attr("_lineHeight") = py::int_(30);
+    self.attr("_enableWrapText") = py::bool_(true);
+    self.attr("_N_file") = py::none();
+    self.attr("_isSystemFontUsed") = py::bool_(true);
+    self.attr("_spacingX") = py::int_(0);
+    self.attr("_batchAsBitmap") = py::bool_(false);
+    self.attr("_N_horizontalAlign") = py::int_(1);
+    self.attr("_N_verticalAlign") = py::int_(2);
+    self.attr("_N_fontFamily") = py::str("Arial");
+    self.attr("_N_overflow") = py::int_(0);
+    self.attr("_N_cacheMode") = py::int_(0);
+}
+
+void label_read(py::handle self) {
+    name_read(self);
+    py::object layer = self.attr("layer");
+    self.attr("_string") = stripped_text(layer);
+    self.attr("_N_string") = stripped_text(layer);
+    self.attr("_fontSize") = truncate(layer.attr("FontSize"));
+    // The sum comes first: 23.6 gives a line height of 27, not 23 + 4.
+    self.attr("_lineHeight") = truncate(py::object(layer.attr("FontSize")) + py::int_(4));
+
+    // Text engine order is left, right, centre, justified...; the label's is
+    // left, centre, right, and every justified variant is shown centred.
+    py::object justification = layer.attr("Justification");
+    if (justification > py::int_(0))
+        justification = justification.equal(py::int_(1)) ? py::int_(2) : py::int_(1);
+    self.attr("_N_horizontalAlign") = justification;
+    self.attr("_N_fontFamily") = layer.attr("fontName");
+}
+
+void label_fixdata(py::handle self, py::handle data) {
+    component_fixdata(self, data);
+    for (const auto &[field, key] : kLabelKeys) data[key] = self.attr(field);
+}
+
+}  // namespace
+
+void bind_cclabel(py::module_ &m) {
+    py::class_<CCLabel, CCComponent> label(m, "CCLabel", py::dynamic_attr(),
+                                           "The \"cc.Label\" of one text layer.");
+    label.attr("cctype") = "cc.Label";
+    host::def_init<>(label, [](py::handle self) { label_init(self); });
+    label.def("read", [](py::object self) { label_read(self); });
+    label.def(
+        "fixdata", [](py::object self, py::object data) { label_fixdata(self, data); },
+        py::arg("data"));
+}
+
+}  // namespace objects

@@ -1,0 +1,91 @@
+/// The prefab object classes, value types, meta models and UUID functions of nodeweave.
+///
+/// Every class is a pybind11 class over an empty C++ struct whose fields live in the
+/// instance __dict__. Hooks (`read`, `fixdata`, `export`) are C++ functions taking the
+/// Python `self`; an override calls its base's function directly, then adds its own
+/// keys, and every hook that another hook triggers is looked up on `self` so that a
+/// Python subclass's override wins.
+#pragma once
+
+#include "nodeweave/nodeweave.hpp"
+
+#include <pybind11/pybind11.h>
+
+/// Prefab object base: `id`, `layer`, "__type__".
+struct CCBase {};
+/// Adds the cleaned layer name, written as its pinyin under "_name".
+struct CCName : CCBase {};
+/// Adds "_objFlags" and the trailing "_id".
+struct CCItem : CCName {};
+/// Adds the owning node reference and "_enabled".
+struct CCComponent : CCItem {};
+/// "cc.Node".
+struct CCNode : CCItem {};
+/// "cc.Label".
+struct CCLabel : CCComponent {};
+/// "cc.Sprite".
+struct CCSprite : CCComponent {};
+/// "cc.Prefab".
+struct CCPrefab : CCName {};
+/// "cc.PrefabInfo".
+struct CCPrefabInfo : CCBase {};
+/// "cc.Color".
+struct CCColor : CCBase {};
+/// "cc.Size".
+struct CCSize : CCBase {};
+/// "cc.Vec2".
+struct CCVec2 : CCBase {};
+/// "cc.Vec3".
+struct CCVec3 : CCVec2 {};
+/// "cc.Quat".
+struct CCQuat : CCVec3 {};
+
+/// Root of the .meta file models: "ver", "uuid", own keys, "subMetas".
+struct CCMetaBase {};
+/// The document's .prefab.meta.
+struct CCMetaPrefab : CCMetaBase {};
+/// A texture's .png.meta.
+struct CCMetaSprite : CCMetaBase {};
+/// The sprite-frame entry inside a texture's "subMetas".
+struct CCMetaSpriteSub : CCMetaBase {};
+
+namespace objects {
+
+/// The attribute `name` of this extension module, looked up at every call so that a
+/// host or a test may replace it (`utils`, `YPSD`, `YText`, `uuidDict`, `getUUID`, ...).
+py::object global(const char *name);
+
+/// Python truth value of `obj`; errors of `__bool__` propagate.
+bool truthy(py::handle obj);
+
+/// Base class constructors and hooks, called directly by the subclasses' versions.
+void base_init(py::handle self);
+void base_fixdata(py::handle self, py::handle data);
+py::dict base_export(py::handle self);
+void name_init(py::handle self);
+void name_read(py::handle self);
+void name_fixdata(py::handle self, py::handle data);
+void item_init(py::handle self);
+void item_fixdata(py::handle self, py::handle data);
+py::dict item_export(py::handle self);
+void component_init(py::handle self);
+void component_fixdata(py::handle self, py::handle data);
+
+/// `container[key]` of a meta file read back from `path`. A container that is not a
+/// JSON object, or one without `key`, raises MetaFileError naming the file, the
+/// container (`what`) and the key; nothing is written or repaired.
+py::object meta_item(py::handle path, py::handle container, py::handle what, py::handle key);
+
+/// A fresh UUID: the host's md5 digest with "-" inserted at 20, 16, 12 and 8.
+py::object get_uuid();
+
+void bind_ccbase(py::module_ &m);
+void bind_valuetypes(py::module_ &m);
+void bind_meta(py::module_ &m);
+void bind_ccnode(py::module_ &m);
+void bind_cclabel(py::module_ &m);
+void bind_ccsprite(py::module_ &m);
+void bind_ccprefab(py::module_ &m);
+void bind_uuid(py::module_ &m);
+
+}  // namespace objects

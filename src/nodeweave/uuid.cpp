@@ -1,0 +1,35 @@
+#include "nodeweave/objects.hpp"
+
+namespace objects {
+
+py::object get_uuid() {
+    // Works on the characters of the digest as Python text, so whatever the host
+    // returns (letter case, length) is kept; inserting from the back keeps the
+    // earlier positions valid and turns 32 digits into 8-4-4-4-12.
+    PyObject *chars = PySequence_List(host::filemanager::md5().ptr());
+    if (!chars) throw py::error_already_set();
+    py::list digits = py::reinterpret_steal<py::list>(chars);
+    py::str dash("-");
+    for (Py_ssize_t at : {20, 16, 12, 8})
+        if (PyList_Insert(digits.ptr(), at, dash.ptr()) < 0) throw py::error_already_set();
+    return py::str("").attr("join")(digits);
+}
+
+void bind_uuid(py::module_ &m) {
+    // Image name to sprite-frame UUID for the life of the process, across exports.
+    m.attr("uuidDict") = py::dict();
+    m.def("getUUID", &get_uuid, "A fresh UUID (8-4-4-4-12) from the host's md5 digest.");
+    m.def(
+        "getUUIDByName",
+        [](py::object image_name) {
+            // Looked up at every call: the dictionary is the module attribute itself.
+            py::object cache = global("uuidDict");
+            if (cache.contains(image_name)) return py::object(cache[image_name]);
+            py::object uuid = global("getUUID")();
+            cache[image_name] = uuid;
+            return uuid;
+        },
+        py::arg("imageName"), py::pos_only(), "The UUID of an image name, made on first use.");
+}
+
+}  // namespace objects

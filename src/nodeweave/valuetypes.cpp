@@ -1,0 +1,104 @@
+#include "nodeweave/objects.hpp"
+
+#include "host/pyclass.hpp"
+
+#include <utility>
+
+namespace objects {
+
+namespace {
+
+void vec2_init(py::handle self, py::object x, py::object y) {
+    base_init(self);
+    self.attr("x") = std::move(x);
+    self.attr("y") = std::move(y);
+}
+
+void vec2_fixdata(py::handle self, py::handle data) {
+    base_fixdata(self, data);
+    data["x"] = self.attr("x");
+    data["y"] = self.attr("y");
+}
+
+void vec3_init(py::handle self, py::object x, py::object y, py::object z) {
+    vec2_init(self, std::move(x), std::move(y));
+    self.attr("z") = std::move(z);
+}
+
+void vec3_fixdata(py::handle self, py::handle data) {
+    vec2_fixdata(self, data);
+    data["z"] = self.attr("z");
+}
+
+}  // namespace
+
+void bind_valuetypes(py::module_ &m) {
+    py::class_<CCColor, CCBase> color(m, "CCColor", py::dynamic_attr(), "RGBA, 0..255 each.");
+    color.attr("cctype") = "cc.Color";
+    host::def_init<>(color, [](py::handle self) {
+        base_init(self);
+        for (const char *channel : {"r", "g", "b", "a"}) self.attr(channel) = py::int_(255);
+    });
+    color.def(
+        "fixdata",
+        [](py::object self, py::object data) {
+            base_fixdata(self, data);
+            for (const char *channel : {"r", "g", "b", "a"}) data[channel] = self.attr(channel);
+        },
+        py::arg("data"));
+
+    py::class_<CCSize, CCBase> size(m, "CCSize", py::dynamic_attr(), "Width and height in pixels.");
+    size.attr("cctype") = "cc.Size";
+    host::def_init<>(size, [](py::handle self) {
+        base_init(self);
+        self.attr("width") = py::int_(0);
+        self.attr("height") = py::int_(0);
+    });
+    size.def(
+        "fixdata",
+        [](py::object self, py::object data) {
+            base_fixdata(self, data);
+            data["width"] = self.attr("width");
+            data["height"] = self.attr("height");
+        },
+        py::arg("data"));
+
+    py::class_<CCVec2, CCBase> vec2(m, "CCVec2", py::dynamic_attr(), "A 2D vector.");
+    vec2.attr("cctype") = "cc.Vec2";
+    host::def_init<py::object, py::object>(
+        vec2, [](py::handle self, py::object x, py::object y) { vec2_init(self, x, y); },
+        py::arg("x") = 0, py::arg("y") = 0);
+    vec2.def(
+        "fixdata", [](py::object self, py::object data) { vec2_fixdata(self, data); },
+        py::arg("data"));
+
+    py::class_<CCVec3, CCVec2> vec3(m, "CCVec3", py::dynamic_attr(), "A 3D vector.");
+    vec3.attr("cctype") = "cc.Vec3";
+    host::def_init<py::object, py::object, py::object>(
+        vec3,
+        [](py::handle self, py::object x, py::object y, py::object z) { vec3_init(self, x, y, z); },
+        py::arg("x") = 0, py::arg("y") = 0, py::arg("z") = 0);
+    vec3.def(
+        "fixdata", [](py::object self, py::object data) { vec3_fixdata(self, data); },
+        py::arg("data"));
+
+    py::class_<CCQuat, CCVec3> quat(m, "CCQuat", py::dynamic_attr(),
+                                    "A rotation quaternion; the default is the identity.");
+    quat.attr("cctype") = "cc.Quat";
+    host::def_init<py::object, py::object, py::object, py::object>(
+        quat,
+        [](py::handle self, py::object x, py::object y, py::object z, py::object w) {
+            vec3_init(self, x, y, z);
+            self.attr("w") = std::move(w);
+        },
+        py::arg("x") = 0, py::arg("y") = 0, py::arg("z") = 0, py::arg("w") = 1);
+    quat.def(
+        "fixdata",
+        [](py::object self, py::object data) {
+            vec3_fixdata(self, data);
+            data["w"] = self.attr("w");
+        },
+        py::arg("data"));
+}
+
+}  // namespace objects
