@@ -1,11 +1,14 @@
 import argparse
 import json
+import os
+from pathlib import Path
 
 import numpy as np
 import pytest
 from PIL import Image
 
 from tessel import preview
+from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd
 
 
 # ---------------------------------------------------------------------------
@@ -250,3 +253,172 @@ def test_preview_command_fails_cleanly_on_a_broken_prefab(tmp_path, capsys):
     assert run(["preview", str(tmp_path / "bad.prefab"), "-o", str(tmp_path / "p.png")]) == 1
     err = capsys.readouterr().err
     assert err.startswith("tessel preview:") and err.count("\n") == 1
+
+
+# ---------------------------------------------------------------------------
+# Check against builder PSDs: the export's nodes must land on their layers.
+
+# Real PSD files written by other programs, beside the checkout; absent in a user's clone.
+SHARED_PSD = Path(os.environ.get("TESSEL_SHARED_PSD", Path(__file__).resolve().parents[2] / "shared" / "psd"))
+SHARED_FILES = sorted(SHARED_PSD.glob("*.psd")) if SHARED_PSD.is_dir() else []
+
+
+def checked(tmp_path, doc, **kwargs):
+    path = tmp_path / "design.psd"
+    write_psd(doc, path)
+    return preview.check(path, **kwargs)
+
+
+def errors(result):
+    return {p.path: p.error for p in result.placements}
+
+
+NESTED = Doc(240, 160, [
+    Pixel("bg", size=(240, 160), color=(20, 30, 40, 255)),
+    Group("outer", [
+        Pixel("a", size=(30, 15), left=10, top=20, color=(200, 0, 0, 255)),
+        Group("inner", [
+            Pixel("b", image=gradient((7, 9), (0, 0, 255), (0, 255, 0)), left=150, top=101),
+            Group("deepest", [Pixel("c", size=(1, 1), left=239, top=159, color=(255, 255, 0, 255))]),
+        ], opacity=128),
+        Pixel("d", size=(13, 11), left=0, top=149, color=(0, 200, 0, 255)),
+    ]),
+    Pixel("e", size=(31, 17), left=199, top=0, color=(0, 0, 0, 255)),
+])
+
+def framed(size, border, frame, inside):
+    image = Image.new("RGBA", size, frame)
+    image.paste(inside, (border, border, size[0] - border, size[1] - border))
+    return image
+
+
+CENTRED = Doc(300, 200, [
+    Pixel("even", size=(100, 50), left=100, top=75),
+    Pixel("sliced_4,4,4,4", image=framed((41, 23), 4, RED, GREEN), left=3, top=5),
+    Pixel("odd", size=(51, 31), left=124, top=84, color=(255, 0, 0, 255)),
+    Group("box", [Pixel("inside", size=(11, 7), left=144, top=96, color=(0, 0, 255, 255))]),
+])
+
+
+@pytest.mark.parametrize("doc", [NESTED, CENTRED], ids=["nested-groups", "centred-odd-sizes"])
+def test_pixel_layers_and_groups_land_exactly_and_look_the_same(tmp_path, doc):
+    result = checked(tmp_path, doc)
+    assert result.problems == []
+    assert result.placements and set(errors(result).values()) == {0}
+    assert result.ok
+    # Only pixel layers: the preview shows what the PSD shows.
+    assert result.differing == 0
+
+
+def test_nested_placements_cover_every_exported_layer_in_document_order(tmp_path):
+    doc = Doc(100, 80, [
+        Pixel("shown", size=(10, 10)),
+        Pixel("hidden", size=(10, 10), visible=False),
+        Group("NotExport group", [Pixel("inner", size=(5, 5))]),
+        Group("g", [Pixel("NotExport px", size=(3, 3)), Pixel("kept", size=(4, 4), left=50, top=40)]),
+    ])
+    result = checked(tmp_path, doc)
+    assert [(p.path, p.kind) for p in result.placements] == [("shown", "pixel"), ("g", "group"), ("g/kept", "pixel")]
+    assert result.ok
+
+
+def labels(justification, height):
+    return Doc(320, 240, [
+        Text("top", "Hello", left=40, top=30, box=(121, height), size=20.0, justification=justification),
+        Group("g", [Text("nested", "World", left=170, top=151, box=(90, height), size=20.0,
+                         justification=justification)]),
+    ])
+
+
+@pytest.mark.parametrize("height", [24, 25], ids=["even-height", "odd-height"])
+@pytest.mark.parametrize("justification", [0, 1, 2], ids=["left", "right", "centre"])
+def test_labels_land_within_a_pixel_for_each_justification(tmp_path, justification, height):
+    result = checked(tmp_path, labels(justification, height))
+    assert result.problems == []
+    texts = {p.path: p for p in result.placements if p.kind == "text"}
+    assert sorted(texts) == ["g/nested", "top"]
+    for p in texts.values():
+        dx, dy = p.offset
+        # The text origin of a centred label is the middle of its box: a half
+        # pixel on an odd width, truncated away.
+        assert abs(dx) == (0.5 if justification == 2 and (p.layer_box[2] - p.layer_box[0]) % 2 else 0), p
+        # The label's middle is truncated too: a half pixel on odd heights.
+        assert abs(dy) == (0.5 if height % 2 else 0), p
+    assert result.ok
+
+
+@pytest.mark.xfail(strict=True, reason="the export leaves a justified label's anchor x at 0.5 while its "
+                                       "position is the text origin at the box's left edge: half a box width off")
+def test_justified_labels_land_within_a_pixel(tmp_path):
+    result = checked(tmp_path, labels(3, 24))
+    assert [p.error for p in result.placements if p.kind == "text"] == [0, 0]
+
+
+@pytest.mark.xfail(strict=True, reason="the document's centre lies on a half pixel in an odd-sized document; "
+                                       "the export truncates top-level positions to whole numbers")
+def test_pixel_layers_land_exactly_in_an_odd_sized_document(tmp_path):
+    doc = Doc(201, 151, [Pixel("a", size=(30, 15), left=10, top=20), Group("g", [Pixel("b", size=(3, 3), left=60, top=70)])])
+    result = checked(tmp_path, doc)
+    assert {p.path: p.error for p in result.placements} == {"a": 0, "g": 0, "g/b": 0}
+
+
+def shifted_export(dx, dy, drop_child=False):
+    """The real export, then node 2 (the first layer, "bg") moved by (dx, dy), or the root's last child dropped."""
+    def export(psd_path, outdir):
+        prefab = preview.default_export(psd_path, outdir)
+        objects = json.loads(prefab.read_text(encoding="utf-8"))
+        if drop_child:
+            objects[1]["_children"].pop()
+        else:
+            objects[2]["_position"]["x"] += dx
+            objects[2]["_position"]["y"] += dy
+        prefab.write_text(json.dumps(objects), encoding="utf-8")
+        return prefab
+    return export
+
+
+@pytest.mark.parametrize(
+    "export, misplaced, problem",
+    [(shifted_export(1, 0), ["bg"], False),
+     (shifted_export(0, -1), ["bg"], False),
+     (shifted_export(0, 0, drop_child=True), [], True)],
+    ids=["one-pixel-right", "one-pixel-down", "missing-node"],
+)
+def test_check_catches_a_misplaced_export(tmp_path, export, misplaced, problem):
+    result = checked(tmp_path, NESTED, export=export)
+    assert [p.path for p in result.misplaced] == misplaced
+    assert bool(result.problems) == problem
+    assert not result.ok
+
+
+def test_check_command_reports_and_writes_the_side_by_side(tmp_path, capsys):
+    path = tmp_path / "design.psd"
+    write_psd(CENTRED, path)
+    sheet = tmp_path / "sheet.png"
+    assert run(["check", str(path), "-o", str(sheet)]) == preview.EXIT_PLACED
+    out = capsys.readouterr().out
+    assert "misplaced layers: 0 of 5" in out and "differing pixels: 0.00%" in out
+    with Image.open(sheet) as image:
+        assert image.height > 200 and image.width > 3 * 300
+
+
+def test_check_command_refuses_an_unreadable_psd_in_one_line(tmp_path, capsys):
+    bad = tmp_path / "bad.psd"
+    bad.write_bytes(b"8BPS not really")
+    assert run(["check", str(bad), "-o", str(tmp_path / "s.png")]) == preview.EXIT_ERROR
+    err = capsys.readouterr().err
+    assert err.startswith("tessel check:") and err.count("\n") == 1
+
+
+@pytest.mark.skipif(not SHARED_FILES, reason="no shared PSD files beside the checkout")
+@pytest.mark.parametrize("path", SHARED_FILES, ids=lambda p: p.name)
+def test_shared_psd_files_check_or_refuse_cleanly(path):
+    try:
+        result = preview.check(path)
+    except preview.PreviewError as e:
+        assert "\n" not in str(e)
+        return
+    assert result.problems == []
+    # Top-level nodes of an odd-sized document miss by half a pixel (see the xfail above), never more.
+    pixel_errors = {p.path: p.error for p in result.placements if p.kind != "text"}
+    assert all(e <= 0.5 for e in pixel_errors.values()), pixel_errors

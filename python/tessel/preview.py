@@ -369,6 +369,10 @@ def _draw_label(canvas: Image.Image, layout: Layout, node: Node, fonts: Fonts) -
 
 
 def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, problems: list) -> None:
+    w, h = (int(round(v)) for v in node.size)
+    if w <= 0 or h <= 0:
+        # A layer without pixels: the export writes its sprite but no image.
+        return
     ref = node.sprite.get("_spriteFrame") or {}
     uuid = ref.get("__uuid__") if isinstance(ref, dict) else None
     frame = frames.get(uuid)
@@ -380,9 +384,6 @@ def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, 
             image = png.convert("RGBA")
     except OSError as e:
         problems.append(f"{node.path or node.name}: cannot read {frame.png} ({e})")
-        return
-    w, h = (int(round(v)) for v in node.size)
-    if w <= 0 or h <= 0:
         return
     if node.sprite.get("_type", 0) == 1:
         image = nine_slice(image, (w, h), frame.borders)
@@ -537,7 +538,7 @@ def placements(psd, layout: Layout) -> tuple:
 
 def composite_psd(psd) -> Image.Image:
     """The document as psd-tools composites it from the layers the export keeps, as RGBA."""
-    image = psd.composite(layer_filter=is_exported, color=1.0, alpha=0.0, apply_icc=False)
+    image = psd.composite(layer_filter=is_exported, color=1.0, alpha=0.0)
     return image.convert("RGBA")
 
 
@@ -570,21 +571,36 @@ def difference(expected: Image.Image, actual: Image.Image, tolerance: int) -> tu
     return (differing / total if total else 0.0), mask
 
 
-def side_by_side(expected: Image.Image, actual: Image.Image, mask: Image.Image) -> Image.Image:
-    """The PSD, the preview and the difference view (the PSD faded, differing pixels red) in a row."""
-    w, h = mask.size
+def side_by_side(expected: Optional[Image.Image], actual: Image.Image, mask: Optional[Image.Image]) -> Image.Image:
+    """The PSD, the preview and the difference view (the PSD faded, differing pixels red) in a row.
+
+    Without a composite of the PSD its two panels stay grey.
+    """
+    w, h = actual.size
+    # Tiny documents grow in whole steps so that the panels stay readable.
+    scale = max(1, 256 // max(w, h, 1))
+    if scale > 1:
+        w, h = w * scale, h * scale
+        expected, actual, mask = (None if image is None else image.resize((w, h), Image.Resampling.NEAREST)
+                                  for image in (expected, actual, mask))
     caption = 16
     gap = 8
     sheet = Image.new("RGB", (3 * w + 2 * gap, h + caption), (64, 64, 64))
-    faded = Image.blend(_flatten(expected, (w, h)), Image.new("RGB", (w, h), (255, 255, 255)), 0.75)
-    faded.paste((230, 0, 0), (0, 0), mask)
+    panels = [("PSD", None), ("preview", _flatten(actual, (w, h))), ("difference", None)]
+    if expected is not None:
+        psd = _flatten(expected, (w, h))
+        faded = Image.blend(psd, Image.new("RGB", (w, h), (255, 255, 255)), 0.75)
+        faded.paste((230, 0, 0), (0, 0), mask)
+        panels[0], panels[2] = ("PSD", psd), ("difference", faded)
     draw = ImageDraw.Draw(sheet)
     font = ImageFont.load_default(12)
-    for i, (title, image) in enumerate(
-        (("PSD", _flatten(expected, (w, h))), ("preview", _flatten(actual, (w, h))), ("difference", faded))
-    ):
+    for i, (title, image) in enumerate(panels):
         x = i * (w + gap)
-        sheet.paste(image, (x, caption))
+        if image is None:
+            draw.rectangle((x, caption, x + w - 1, caption + h - 1), fill=(128, 128, 128))
+            title += " (not composited)"
+        else:
+            sheet.paste(image, (x, caption))
         draw.text((x + 2, 1), title, font=font, fill=(255, 255, 255))
     return sheet
 
@@ -595,8 +611,9 @@ class CheckResult:
 
     placements: list
     problems: list
-    differing: float
+    differing: Optional[float]
     sheet: Image.Image
+    composite_error: Optional[str] = None
 
     @property
     def misplaced(self) -> list:
@@ -608,12 +625,23 @@ class CheckResult:
 
 
 def default_export(psd_path: str, outdir: str) -> Path:
-    """Export ``psd_path`` into ``outdir`` the way `tessel export` does; returns the prefab's path."""
+    """Export ``psd_path`` into ``outdir`` with `tessel export`; returns the prefab's path.
+
+    The export's own error line becomes the message of the PreviewError, so a
+    refused document still ends the check with one line.
+    """
+    import contextlib
+    import io
+
     from tessel import cli
 
-    code = cli.main(["export", str(psd_path), "-o", str(outdir)])
+    errors = io.StringIO()
+    with contextlib.redirect_stderr(errors):
+        code = cli.main(["export", str(psd_path), "-o", str(outdir), "-q"])
     if code:
-        raise PreviewError(f"the export of {psd_path} failed (exit status {code})")
+        lines = [line for line in errors.getvalue().splitlines() if line.strip()]
+        reason = lines[-1] if lines else f"exit status {code}"
+        raise PreviewError(f"the export failed: {reason}")
     prefabs = sorted(Path(outdir).glob("*.prefab"))
     if len(prefabs) != 1:
         raise PreviewError(f"the export of {psd_path} wrote {len(prefabs)} prefab files, not one")
@@ -621,21 +649,34 @@ def default_export(psd_path: str, outdir: str) -> Path:
 
 
 def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
-          export: Callable[[str, str], Path] = default_export) -> CheckResult:
-    """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite."""
+          export: Optional[Callable[[str, str], Path]] = None) -> CheckResult:
+    """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
+
+    ``export(psd_path, outdir)`` writes the export and returns the prefab's
+    path; by default it is `tessel export`.
+    """
     from psd_tools import PSDImage
 
     try:
         psd = PSDImage.open(psd_path)
     except Exception as e:
-        raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {e})") from e
+        detail = " ".join(str(e).split())
+        raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {detail})") from e
     with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
-        layout, frames = load_prefab(export(str(psd_path), outdir))
+        layout, frames = load_prefab((export or default_export)(str(psd_path), outdir))
         problems = []
         rendered = render(layout, frames, fonts=Fonts(font), problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=Fonts(font)) if boxes else rendered
     found, mismatches = placements(psd, layout)
-    expected = composite_psd(psd)
+    # Effects and fills may need optional packages psd-tools does not require;
+    # without a composite the placements still stand, only the pixels go unmeasured.
+    try:
+        expected = composite_psd(psd)
+    except Exception as e:
+        first = str(e).strip().splitlines()[0] if str(e).strip() else ""
+        reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
+        return CheckResult(placements=found, problems=mismatches + problems, differing=None,
+                           sheet=side_by_side(None, boxed, None), composite_error=reason)
     share, mask = difference(expected, rendered, tolerance)
     return CheckResult(placements=found, problems=mismatches + problems, differing=share,
                        sheet=side_by_side(expected, boxed, mask))
@@ -668,11 +709,15 @@ def report(result: CheckResult, out=None) -> None:
         print("  ".join(cells + [row[5]]).rstrip(), file=out)
     for problem in result.problems:
         print(f"problem: {_printable(problem)}", file=out)
-    print(f"differing pixels: {result.differing:.2%}", file=out)
+    if result.differing is None:
+        print(f"differing pixels: not measured (psd-tools cannot composite the document: "
+              f"{_printable(result.composite_error or '')})", file=out)
+    else:
+        print(f"differing pixels: {result.differing:.2%}", file=out)
     print(f"misplaced layers: {len(result.misplaced)} of {len(result.placements)}", file=out)
 
 
-def _preview_command(args) -> int:
+def _preview_command(args, console=None) -> int:
     try:
         problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font)
     except (PreviewError, OSError) as e:
@@ -683,7 +728,7 @@ def _preview_command(args) -> int:
     return 0
 
 
-def _check_command(args) -> int:
+def _check_command(args, console=None) -> int:
     try:
         result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes)
         output = args.output or f"{Path(args.psd).stem}.check.png"
@@ -697,14 +742,17 @@ def _check_command(args) -> int:
 
 
 def register(subparsers) -> None:
-    """Add the `preview` and `check` commands; each parser's ``func`` runs it and returns the exit status."""
+    """Add the `preview` and `check` commands to an argparse subparsers object.
+
+    Each command's ``func(args, console=None)`` runs it and returns the exit status.
+    """
     p = subparsers.add_parser("preview", help="render an exported prefab as the engine lays it out",
                               description="Render OUTDIR/NAME.prefab, with its images from OUTDIR/NAME/, into a PNG.")
     p.add_argument("prefab", help="the .prefab file of an export")
     p.add_argument("-o", "--output", default="preview.png", help="the PNG to write (default: preview.png)")
     p.add_argument("--boxes", action="store_true", help="outline every node's box with its name")
     p.add_argument("--font", help="a TrueType/OpenType font file for the labels")
-    p.set_defaults(func=_preview_command)
+    p.set_defaults(func=_preview_command, quiet=False, verbose=False)
 
     c = subparsers.add_parser("check", help="export a PSD and check that every node lands where its layer is",
                               description="Export DESIGN.psd to a temporary folder, render it, and compare it with "
@@ -716,4 +764,4 @@ def register(subparsers) -> None:
                    help="largest channel difference (0-255) still counted as equal (default: 8)")
     c.add_argument("--boxes", action="store_true", help="outline the node boxes in the side-by-side preview")
     c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
-    c.set_defaults(func=_check_command)
+    c.set_defaults(func=_check_command, quiet=False, verbose=False)
