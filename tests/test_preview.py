@@ -85,33 +85,24 @@ RED, BLUE, GREEN = (255, 0, 0, 255), (0, 0, 255, 255), (0, 255, 0, 255)
     "doc, group, child, expected_group, expected_child",
     [
         # 750 x 1334: a group with anchor (0, 0) at the lower-left corner of its box, a child relative to it.
-        ((750, 1334), ((200, 100), (-75, 67)), ((60, 30), (20, 50)), (300, 500, 500, 600), (320, 520, 380, 550)),
+        ((750, 1334), ((200, 100), (-75, 67), (0, 0)), ((60, 30), (20, 50), (0, 0)), (300, 500, 500, 600), (320, 520, 380, 550)),
         # odd sizes: the root's centre lies on a half pixel, so whole-number positions land on half pixels.
-        ((751, 101), ((11, 7), (-275, 10)), ((3, 5), (1, 1)), (100.5, 33.5, 111.5, 40.5), (101.5, 34.5, 104.5, 39.5)),
+        ((751, 101), ((11, 7), (-275, 10), (0, 0)), ((3, 5), (1, 1), (0, 0)), (100.5, 33.5, 111.5, 40.5), (101.5, 34.5, 104.5, 39.5)),
+        # a centred parent: its box centres on its anchor point, where a child anchored top-right ends.
+        ((100, 100), ((20, 10), (10, 0), (0.5, 0.5)), ((4, 4), (0, 0), (1, 1)), (50, 45, 70, 55), (56, 50, 60, 54)),
     ],
-    ids=["even", "odd"],
+    ids=["even", "odd", "centred-parent"],
 )
 def test_nested_boxes_follow_the_parent_anchor_point(doc, group, child, expected_group, expected_child):
     prefab = Prefab(*doc)
-    g = prefab.node(prefab.root, "g", group[0], anchor=(0, 0), position=group[1])
-    c = prefab.node(g, "c", child[0], anchor=(0, 0), position=child[1])
+    g = prefab.node(prefab.root, "g", group[0], position=group[1], anchor=group[2])
+    c = prefab.node(g, "c", child[0], position=child[1], anchor=child[2])
     layout = preview.layout_prefab(prefab.objects)
     boxes = {n.index: layout.pixel_box(n) for n in layout.nodes}
     assert boxes[1] == (0, 0, doc[0], doc[1])
     assert boxes[g] == expected_group
     assert boxes[c] == expected_child
     assert [n.path for n in layout.nodes] == ["", "g", "g/c"]
-
-
-def test_anchor_of_a_parent_shifts_its_children_not_its_box():
-    prefab = Prefab(100, 100)
-    # Centred anchor: the group's box is centred on (10, 0); its child sits at that anchor point.
-    g = prefab.node(prefab.root, "g", (20, 10), anchor=(0.5, 0.5), position=(10, 0))
-    c = prefab.node(g, "c", (4, 4), anchor=(1, 1), position=(0, 0))
-    layout = preview.layout_prefab(prefab.objects)
-    nodes = {n.index: n for n in layout.nodes}
-    assert layout.pixel_box(nodes[g]) == (50, 45, 70, 55)
-    assert layout.pixel_box(nodes[c]) == (56, 50, 60, 54)
 
 
 @pytest.mark.parametrize(
@@ -145,23 +136,6 @@ def test_simple_sprite_lands_on_its_box_with_cascaded_opacity(tmp_path):
     # Root centre (20, 15); group lower-left (5, 10) from the bottom; sprite lower-left (7, 11): rows 14..18 from the top.
     assert ink(image) == (7, 14, 10, 19)
     assert image.getpixel((8, 16)) == (255, 0, 0, 128)
-
-
-def test_sliced_sprite_keeps_corners_and_stretches_the_middle(tmp_path):
-    # Nine-slice image of borders top 2, right 3, bottom 1, left 4: 8 x 4 pixels.
-    src = Image.new("RGBA", (8, 4), GREEN)
-    src.paste(RED, (0, 0, 4, 2))      # top-left corner
-    src.paste(BLUE, (5, 3, 8, 4))     # bottom-right corner
-    prefab = Prefab(40, 40)
-    s = prefab.node(prefab.root, "s", (20, 10), anchor=(0, 0), position=(-20, -20))
-    prefab.sprite(s, "u9", sliced=True)
-    path = prefab.write(tmp_path, images=[("u9", "doc_s", src, (2, 3, 1, 4))])
-    image = preview.render(*preview.load_prefab(path))
-    top = 40 - 10  # lower-left corner at the canvas origin
-    assert ink(image) == (0, top, 20, top + 10)
-    assert ink(image, RED[:3]) == (0, top, 4, top + 2)
-    assert ink(image, BLUE[:3]) == (17, top + 9, 20, top + 10)
-    assert image.getpixel((10, top + 5)) == GREEN
 
 
 @pytest.mark.parametrize(

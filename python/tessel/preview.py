@@ -18,6 +18,7 @@ off by one pixel, which is what the truncations of the position rules allow.
 
 from __future__ import annotations
 
+import json
 import math
 import re
 import sys
@@ -217,8 +218,6 @@ def sprite_frames(folder: Path) -> dict:
     The PNG of "X.png.meta" is "X.png" beside it; sub-meta entries without a
     UUID are skipped, and an unreadable meta file is an error that names it.
     """
-    import json
-
     frames = {}
     if not folder.is_dir():
         return frames
@@ -316,13 +315,25 @@ class Fonts:
         return self._cache[key]
 
     def _load(self, size: int, cjk: bool):
-        names = ([self.path] if self.path else []) + list(CJK_FONTS if cjk else ()) + list(LATIN_FONTS)
-        for name in names:
+        if self.path:
+            try:
+                return ImageFont.truetype(self.path, size)
+            except OSError as e:
+                raise PreviewError(f"{self.path}: not a font file Pillow can load ({e})") from e
+        for name in (CJK_FONTS if cjk else ()) + LATIN_FONTS:
             try:
                 return ImageFont.truetype(name, size)
             except OSError:
                 continue
+        return default_font(size)
+
+
+def default_font(size: int):
+    """Pillow's own font at ``size`` pixels (its fixed bitmap font before Pillow 10.1)."""
+    try:
         return ImageFont.load_default(size)
+    except TypeError:
+        return ImageFont.load_default()
 
 
 def _label_lines(text: str) -> list:
@@ -395,7 +406,7 @@ def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, 
 
 def _draw_boxes(canvas: Image.Image, layout: Layout) -> None:
     draw = ImageDraw.Draw(canvas)
-    font = ImageFont.load_default(11)
+    font = default_font(11)
     palette = ((230, 40, 40, 255), (40, 150, 40, 255), (40, 80, 230, 255), (200, 120, 0, 255))
     for node in layout.nodes:
         if node.parent is None or not node.active:
@@ -431,8 +442,6 @@ def render(layout: Layout, frames: dict, boxes: bool = False, fonts: Optional[Fo
 
 def load_prefab(path) -> tuple:
     """The laid-out prefab at ``path`` and the sprite frames of its image folder."""
-    import json
-
     path = Path(path)
     try:
         objects = json.loads(path.read_text(encoding="utf-8"))
@@ -593,7 +602,7 @@ def side_by_side(expected: Optional[Image.Image], actual: Image.Image, mask: Opt
         faded.paste((230, 0, 0), (0, 0), mask)
         panels[0], panels[2] = ("PSD", psd), ("difference", faded)
     draw = ImageDraw.Draw(sheet)
-    font = ImageFont.load_default(12)
+    font = default_font(12)
     for i, (title, image) in enumerate(panels):
         x = i * (w + gap)
         if image is None:
