@@ -53,11 +53,10 @@ void sprite_create_meta(py::handle self) {
         // to the texture and to the sprite frame keep resolving.
         py::object jdata = host::filemanager::loadJson(path);
         py::str file("the meta file");
-        uuid = meta_item(path, jdata, file, py::str("uuid"));
+        uuid = meta_uuid(path, jdata, file);
         py::object sub_metas = meta_item(path, jdata, file, py::str("subMetas"));
         py::object entry = meta_item(path, sub_metas, py::str("'subMetas'"), image_name);
-        frame_uuid = meta_item(path, entry, py::str("subMetas[{!r}]").format(image_name),
-                               py::str("uuid"));
+        frame_uuid = meta_uuid(path, entry, py::str("subMetas[{!r}]").format(image_name));
     } else {
         uuid = global("getUUID")();
         frame_uuid = global("getUUIDByName")(image_name);

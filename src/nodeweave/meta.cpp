@@ -54,6 +54,15 @@ py::object meta_item(py::handle path, py::handle container, py::handle what, py:
     return container[key];
 }
 
+py::object meta_uuid(py::handle path, py::handle container, py::handle what) {
+    py::object uuid = meta_item(path, container, what, py::str("uuid"));
+    // A null or numeric UUID would be copied into the prefab references and the new
+    // meta file, leaving the engine an asset it cannot identify.
+    if (!PyUnicode_Check(uuid.ptr()))
+        raise_meta_error(py::str("{}: the 'uuid' of {} is not a text").format(path, what));
+    return uuid;
+}
+
 void bind_meta(py::module_ &m) {
     // A meta file that lacks a UUID is both a failed lookup (callers of the missing-key
     // error catch KeyError) and a bad file (like loadJson's ValueError); str() shows the

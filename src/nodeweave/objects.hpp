@@ -76,6 +76,10 @@ void component_fixdata(py::handle self, py::handle data);
 /// container (`what`) and the key; nothing is written or repaired.
 py::object meta_item(py::handle path, py::handle container, py::handle what, py::handle key);
 
+/// `container["uuid"]` of a meta file read back from `path`, which must be text;
+/// anything else raises MetaFileError like meta_item.
+py::object meta_uuid(py::handle path, py::handle container, py::handle what);
+
 /// A fresh UUID: the host's md5 digest with "-" inserted at 20, 16, 12 and 8.
 py::object get_uuid();
 
