@@ -1,32 +1,17 @@
+#include "nodeweave/objects.hpp"
 #include "nodeweave/passes.hpp"
 
 namespace passes {
 
 namespace {
 
-/// Raises `type` with the message "<path>: <what>"; the path stays a Python object
-/// since a document name may hold text that has no UTF-8 form.
-[[noreturn]] void fail(PyObject *type, py::handle path, const char *what) {
-    py::object message = py::str("{}: {}").format(path, what);
-    PyErr_SetObject(type, message.ptr());
-    throw py::error_already_set();
-}
-
 /// The prefab asset UUID: the "uuid" of the prefab meta file an earlier export wrote,
-/// so a re-exported prefab keeps its identity, else a new one.
+/// so a re-exported prefab keeps its identity, else a new one. A file without a usable
+/// "uuid" raises MetaFileError naming it, as a sprite's meta file does.
 py::object prefab_uuid(py::handle meta_path) {
     if (!host::filemanager::exists(meta_path)) return cls("getUUID")();
     py::object jdata = host::filemanager::loadJson(meta_path);
-    if (!py::isinstance<py::dict>(jdata))
-        fail(PyExc_TypeError, meta_path, "the prefab meta file holds no JSON object");
-    py::dict fields = py::reinterpret_borrow<py::dict>(jdata);
-    if (!fields.contains("uuid")) fail(PyExc_KeyError, meta_path, "the prefab meta file has no \"uuid\"");
-    py::object uuid = fields["uuid"];
-    // A null or numeric "uuid" would be copied into the new meta file and into every
-    // prefab info, leaving the engine an asset it cannot identify.
-    if (!py::isinstance<py::str>(uuid))
-        fail(PyExc_ValueError, meta_path, "the \"uuid\" of the prefab meta file is not a text");
-    return uuid;
+    return objects::meta_uuid(meta_path, jdata, py::str("the prefab meta file"));
 }
 
 /// Sets "__id__" 1 (the document's node) in the dictionary field `field` of `obj`.
