@@ -1,0 +1,30 @@
+/// JSON text of Python values, laid out character for character like Python's
+/// json.dumps with an indent (its pure-Python encoder), but written in one pass in C++.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace jsonemit {
+
+namespace py = pybind11;
+
+/// How one call lays out its text and what it does with values JSON has no form for.
+struct Options {
+    /// True: every character outside ASCII becomes a \u escape (astral ones a surrogate
+    /// pair). False: text is written raw and only lone surrogates are escaped, so the
+    /// result always encodes to UTF-8.
+    bool ensure_ascii = true;
+    /// json's `indent`: None for one line with ", " between items, an int for that many
+    /// spaces per level (negative counts as zero), a str used as it is.
+    py::handle indent = py::none();
+    /// Called with every value that has no JSON form; its result is written in the
+    /// value's place. None raises json's TypeError instead.
+    py::handle default_fn = py::none();
+};
+
+/// The JSON text of `value`. Raises what json.dumps raises: TypeError for a value or a
+/// key without JSON form, ValueError("Circular reference detected") for a container
+/// that holds itself, RecursionError for nesting too deep to walk.
+py::str dumps(py::handle value, const Options &options);
+
+}  // namespace jsonemit
