@@ -13,6 +13,11 @@ import tempfile
 
 from pypinyin import Style, lazy_pinyin
 
+try:
+    from . import _jsonwriter
+except ImportError:  # loaded as a top-level host module beside the compiled writer
+    import _jsonwriter
+
 outputDir = None
 
 
@@ -34,24 +39,18 @@ def resolve(path):
     return full
 
 
-def _escape_surrogates(text):
-    # Lone surrogates (psd-tools decodes some emoji that way) cannot be encoded as
-    # UTF-8; JSON can still carry them as \\u escapes.
-    return _SURROGATE.sub(lambda m: "\\u%04x" % ord(m.group()), text)
-
-
-_SURROGATE = re.compile("[\ud800-\udfff]")
-
-
 def writeJson(path, data, indent, converter):
     """Write ``data`` as JSON to ``path``, every non-JSON value turned by ``converter``.
 
-    The text goes to a temporary file beside the target, which then replaces the
-    target in one step: a failing converter, a full disk or a crash leaves the
-    earlier file as it was, never a truncated one.
+    The layout is json.dumps' with ``indent``; text is written as UTF-8, except lone
+    surrogates (psd-tools decodes some emoji that way), which only a \\u escape can
+    carry.  The whole text is built before anything touches the disk, and it goes to
+    a temporary file beside the target, which then replaces the target in one step:
+    a failing converter, a full disk or a crash leaves the earlier file as it was,
+    never a truncated one.
     """
     target = resolve(path)
-    text = _escape_surrogates(json.dumps(data, indent=indent, default=converter, ensure_ascii=False))
+    text = _jsonwriter.dumps(data, indent, converter)
     folder = os.path.dirname(target) or "."
     fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=folder)
     try:
