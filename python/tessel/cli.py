@@ -257,26 +257,6 @@ class Inside:
         return full
 
 
-def _check_old_meta(path, uuid_keys, layer=None):
-    """Read an earlier export's meta file and check that each key path leads to a UUID text.
-
-    The export reuses the UUIDs these files hold; a damaged one would otherwise
-    fail deep inside the pipeline without naming the file.
-    """
-    if not filemanager.exists(path):
-        return
-    try:
-        data = filemanager.loadJson(path)
-    except Exception as e:
-        raise DocumentError(f"unreadable meta file {path}: {_describe(e)}", layer) from e
-    for keys in uuid_keys:
-        value = data
-        for key in keys:
-            value = value.get(key) if isinstance(value, dict) else None
-        if not isinstance(value, str):
-            raise DocumentError(f"unreadable meta file {path}: no UUID text at {'/'.join(keys)}", layer)
-
-
 def _temporary_beside(target):
     """Reserve a fresh hidden name in the folder of ``target`` (created with the usual permissions)."""
     folder, base = os.path.split(target)
@@ -404,11 +384,10 @@ def export_document(path, outdir, jobs, console, verbose=False):
     sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)]
     prefab_meta = prefab.metaPath
     inside.check(prefab_meta)
-    _check_old_meta(prefab_meta, [("uuid",)])
     for sprite in sprites:
         inside.check(sprite.metaPath, sprite.layer)
-        image = sprite.layer.imageName
-        _check_old_meta(sprite.metaPath, [("uuid",), ("subMetas", image, "uuid")], sprite.layer)
+    # Reads back the UUIDs of an earlier export; a damaged meta file fails here,
+    # naming itself, before anything is written.
     nodeweave.refleshIdAndCreateMeta(psd)
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
