@@ -160,8 +160,11 @@ char *float_repr(char *w, double x) {
     int n = 0;
     for (; p < end && *p != 'e'; ++p)
         if (*p != '.') digits[n++] = *p;
+    // to_chars' scientific form always ends in "e+XX" or "e-XX".
+    const bool negative_exponent = p[1] == '-';
     int exponent = 0;
-    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    for (p += 2; p < end; ++p) exponent = exponent * 10 + (*p - '0');
+    if (negative_exponent) exponent = -exponent;
     const int point = exponent + 1;  // digits before the decimal point
     if (point > 16 || point < -3) {
         *w++ = digits[0];
@@ -464,25 +467,25 @@ private:
     /// float.__repr__ of the value, or NaN / Infinity / -Infinity. A float subclass is
     /// tested with its own comparisons, as json's `o != o` and `o == inf` do.
     void floating(PyObject *o) {
-        const char *special = nullptr;
+        const char *word = nullptr;
         if (PyFloat_CheckExact(o)) {
             double x = PyFloat_AS_DOUBLE(o);
             if (std::isnan(x))
-                special = "NaN";
+                word = "NaN";
             else if (std::isinf(x))
-                special = x > 0 ? "Infinity" : "-Infinity";
+                word = x > 0 ? "Infinity" : "-Infinity";
         } else {
             py::object inf = own(PyFloat_FromDouble(HUGE_VAL));
             py::object neginf = own(PyFloat_FromDouble(-HUGE_VAL));
             if (truth(PyObject_RichCompare(o, o, Py_NE)))
-                special = "NaN";
+                word = "NaN";
             else if (truth(PyObject_RichCompare(o, inf.ptr(), Py_EQ)))
-                special = "Infinity";
+                word = "Infinity";
             else if (truth(PyObject_RichCompare(o, neginf.ptr(), Py_EQ)))
-                special = "-Infinity";
+                word = "-Infinity";
         }
-        if (special != nullptr) {
-            put(special);
+        if (word != nullptr) {
+            put(word);
             return;
         }
         const double x = PyFloat_AS_DOUBLE(o);
