@@ -9,7 +9,7 @@ import sys as _sys
 
 __version__ = "0.1.0"
 
-_COMPILED = frozenset(f"{__name__}.{name}" for name in ("layerkit", "infos", "nodeweave"))
+_COMPILED = frozenset(f"{__name__}.{name}" for name in ("layerkit", "infos", "nodeweave", "_jsonwriter"))
 
 
 class _MissingBuild:
