@@ -62,7 +62,11 @@ void group_init(py::handle self, py::handle group) {
         try {
             info = make_child(self, child);
         } catch (py::error_already_set &err) {
-            add_layer_note(err, child);
+            try {
+                add_layer_note(err, child);
+            } catch (py::error_already_set &) {
+                // The note is a courtesy: the original error goes on unchanged.
+            }
             throw;
         }
         if (info.is_none()) continue;
