@@ -380,7 +380,6 @@ def _walk(group):
             yield from _walk(child)
 
 
-@pytest.mark.filterwarnings("ignore")
 @pytest.mark.parametrize("path", SHARED_FILES, ids=lambda p: p.name)
 def test_shared_document_builds_or_fails_cleanly(path, tmp_path, logged, capsys):
     try:
