@@ -46,6 +46,11 @@ def files(folder):
     return sorted(p.relative_to(folder).as_posix() for p in Path(folder).rglob("*") if p.is_file())
 
 
+def snapshot(folder):
+    """Every file's content and every folder (as None) below ``folder``."""
+    return {p: p.read_bytes() if p.is_file() else None for p in Path(folder).rglob("*")}
+
+
 def load(path):
     return json.loads(Path(path).read_text(encoding="utf-8"))
 
@@ -109,77 +114,90 @@ def error_line(err, path):
     return lines[0]
 
 
-def truncated(path):
-    data = path.read_bytes()
-    path.write_bytes(data[: len(data) // 3])
+def spoiled(data):
+    def prepare(tmp_path, psd_file, monkeypatch):
+        psd_file.write_bytes(data(psd_file.read_bytes()))
+        return psd_file, [], ""
+    return prepare
 
 
-@pytest.mark.parametrize("spoil", [
-    lambda p: p.unlink(),
-    lambda p: p.write_bytes(b""),
-    lambda p: p.write_bytes(os.urandom(4096)),
-    lambda p: p.write_bytes(b"8BPS" + os.urandom(4096)),
-    truncated,
-], ids=["missing", "empty", "garbage", "garbage-after-signature", "truncated"])
-def test_unreadable_document_is_refused_and_writes_nothing(capsys, tmp_path, psd_file, spoil):
-    spoil(psd_file)
-    out = tmp_path / "out"
-    status, stdout, err = run(capsys, "export", psd_file, "-o", out)
-    assert status == 1 and stdout == ""
-    error_line(err, psd_file)
-    assert files(out) == []
+def missing(tmp_path, psd_file, monkeypatch):
+    psd_file.unlink()
+    return psd_file, [], "No such file"
+
+
+def broken_text(tmp_path, psd_file, monkeypatch):
+    def drop_editor(engine):
+        del engine["EngineDict"]["Editor"]
+
+    write_psd(design(Group("g", [Text("Label_title", "x", edit=drop_editor)])), psd_file)
+    return psd_file, [], "'Label_title'"
+
+
+def long_name(jobs):
+    # An image name longer than file systems allow fails while other images are under way.
+    def prepare(tmp_path, psd_file, monkeypatch):
+        write_psd(design(Group("x" * 100, [Group("y" * 100, [Pixel("z" * 100, size=(4, 4))])])), psd_file)
+        return psd_file, ["-j", str(jobs)], f"[layer {'z' * 100}]"
+    return prepare
+
+
+def damaged_meta(meta, content):
+    def prepare(tmp_path, psd_file, monkeypatch):
+        assert cli.main(["export", str(psd_file), "-o", str(tmp_path / "out"), "-q"]) == 0
+        (tmp_path / "out" / meta).write_text(content, encoding="utf-8")
+        return psd_file, [], meta
+    return prepare
+
+
+def escaping_name(tmp_path, psd_file, monkeypatch):
+    # Should the name sanitiser ever let separators through, the path check still holds.
+    from tessel import filemanager
+
+    monkeypatch.setattr(filemanager, "pinyin", lambda name: name)
+    write_psd(design(Pixel("../../../../evil", size=(4, 4))), psd_file)
+    return psd_file, [], "outside the output folder"
+
+
+@pytest.mark.parametrize("prepare", [
+    missing,
+    spoiled(lambda data: b""),
+    spoiled(lambda data: os.urandom(4096)),
+    spoiled(lambda data: b"8BPS" + os.urandom(4096)),
+    spoiled(lambda data: data[: len(data) // 3]),
+    broken_text,
+    long_name(1),
+    long_name(3),
+    damaged_meta("screen.prefab.meta", "{not json"),
+    damaged_meta("screen.prefab.meta", '{"ver": "1.0.1"}'),
+    damaged_meta("screen/screen_bg.png.meta", "[]"),
+    damaged_meta("screen/screen_bg.png.meta", '{"uuid": "u", "subMetas": {}}'),
+    escaping_name,
+], ids=["missing", "empty", "garbage", "garbage-after-signature", "truncated", "broken-text-layer",
+        "image-fails-serial", "image-fails-threads", "prefab-meta-not-json", "prefab-meta-no-uuid",
+        "sprite-meta-not-object", "sprite-meta-no-frame", "escaping-name"])
+def test_refused_document_leaves_every_file_as_it_was(monkeypatch, capsys, tmp_path, psd_file, prepare):
+    path, flags, expected = prepare(tmp_path, psd_file, monkeypatch)
+    (tmp_path / "out").mkdir(exist_ok=True)
+    before = snapshot(tmp_path)
+    capsys.readouterr()
+    status, stdout, err = run(capsys, "export", path, "-o", tmp_path / "out", *flags)
+    assert (status, stdout) == (1, "")
+    assert expected in error_line(err, path)
+    assert snapshot(tmp_path) == before
 
 
 def test_batch_goes_on_after_a_bad_document(capsys, tmp_path, psd_file):
     bad = tmp_path / "bad.psd"
     bad.write_bytes(b"not a psd")
+    same_name = tmp_path / "again" / "screen.psd"  # would overwrite the first screen.psd's files
+    same_name.parent.mkdir()
+    write_psd(Doc(10, 10, [Pixel("other", size=(2, 2))]), same_name)
     out = tmp_path / "out"
-    status, stdout, err = run(capsys, "export", bad, psd_file, "-o", out, "-q")
+    status, stdout, err = run(capsys, "export", bad, psd_file, same_name, "-o", out, "-q")
     assert (status, stdout) == (1, "")
-    error_line(err, bad)
+    assert [line.split(": ")[2] for line in err.splitlines()] == [str(bad), str(same_name)]
     assert files(out) == EXPECTED
-
-
-def test_broken_text_layer_names_the_layer(capsys, tmp_path):
-    def drop_editor(engine):
-        del engine["EngineDict"]["Editor"]
-
-    path = tmp_path / "text.psd"
-    write_psd(Doc(100, 100, [Pixel("bg", size=(10, 10)), Group("g", [Text("Label_title", "x", edit=drop_editor)])]), path)
-    out = tmp_path / "out"
-    status, _, err = run(capsys, "export", path, "-o", out)
-    assert status == 1
-    assert "'Label_title'" in error_line(err, path)
-    assert files(out) == []
-
-
-@pytest.mark.parametrize("jobs", [1, 3], ids=["serial", "threads"])
-def test_failing_image_leaves_no_file_behind(capsys, tmp_path, jobs):
-    # An image name longer than any file system allows fails once the other images are under way.
-    path = tmp_path / "long.psd"
-    write_psd(design(Group("x" * 100, [Group("y" * 100, [Pixel("z" * 100, size=(4, 4))])])), path)
-    out = tmp_path / "out"
-    status, _, err = run(capsys, "export", path, "-o", out, "-j", jobs)
-    assert status == 1
-    assert error_line(err, path).endswith(f"[layer {'z' * 100}]")
-    assert files(out) == [] and list(out.iterdir()) == []
-
-
-@pytest.mark.parametrize("meta, content", [
-    ("screen.prefab.meta", "{not json"),
-    ("screen.prefab.meta", '{"ver": "1.0.1"}'),
-    ("screen/screen_bg.png.meta", "[]"),
-    ("screen/screen_bg.png.meta", '{"uuid": "u", "subMetas": {}}'),
-], ids=["prefab-not-json", "prefab-no-uuid", "sprite-not-object", "sprite-no-frame"])
-def test_unreadable_meta_file_is_refused_before_anything_changes(capsys, tmp_path, psd_file, meta, content):
-    out = tmp_path / "out"
-    assert run(capsys, "export", psd_file, "-o", out)[0] == 0
-    (out / meta).write_text(content, encoding="utf-8")
-    before = {name: (out / name).read_bytes() for name in files(out)}
-    status, _, err = run(capsys, "export", psd_file, "-o", out)
-    assert status == 1
-    assert meta in error_line(err, psd_file)
-    assert {name: (out / name).read_bytes() for name in files(out)} == before
 
 
 @pytest.mark.parametrize("name", ["../../evil", "/abs", "a\\b", "..", ".", "C:\\x", "a/../../b"])
@@ -193,31 +211,6 @@ def test_layer_names_cannot_leave_the_output_folder(capsys, tmp_path, name):
     assert files(tmp_path) == sorted(["in/doc.psd"] + [f"deep/out/{f}" for f in files(out)])
     pngs = [f for f in files(out) if f.endswith(".png")]
     assert len(pngs) == 2 and all(f.startswith("doc/") and f.count("/") == 1 for f in pngs)
-
-
-def test_target_outside_the_output_folder_is_refused(monkeypatch, capsys, tmp_path):
-    # Should the name sanitiser ever let a separator through, the path check still holds.
-    from tessel import filemanager
-
-    monkeypatch.setattr(filemanager, "pinyin", lambda name: name)
-    path = tmp_path / "doc.psd"
-    write_psd(Doc(64, 64, [Pixel("bg", size=(4, 4)), Pixel("../../../../evil", size=(4, 4))]), path)
-    out = tmp_path / "a" / "out"
-    status, _, err = run(capsys, "export", path, "-o", out)
-    assert status == 1
-    assert "outside the output folder" in error_line(err, path)
-    assert files(tmp_path) == ["doc.psd"]
-
-
-def test_two_documents_of_one_name_are_not_merged(capsys, tmp_path, psd_file):
-    other = tmp_path / "again" / "screen.psd"
-    other.parent.mkdir()
-    write_psd(Doc(10, 10, [Pixel("other", size=(2, 2))]), other)
-    out = tmp_path / "out"
-    status, _, err = run(capsys, "export", psd_file, other, "-o", out, "-q")
-    assert status == 1
-    error_line(err, other)
-    assert files(out) == EXPECTED
 
 
 class Terminal(io.StringIO):
