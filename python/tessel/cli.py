@@ -405,7 +405,11 @@ def export_document(path, outdir, jobs, console, verbose=False):
     os.makedirs(folder, exist_ok=True)
     progress = Progress(console, name, len(work)) if console.bar and work else None
     try:
-        staged = save_images(work, jobs, progress.step if progress else lambda: None)
+        try:
+            staged = save_images(work, jobs, progress.step if progress else lambda: None)
+        finally:
+            if progress:
+                progress.close()
         for tmp, target in staged:
             os.replace(tmp, target)
         nodeweave.saveToPrefab(psd, prefab_path)
@@ -415,9 +419,6 @@ def export_document(path, outdir, jobs, console, verbose=False):
             with contextlib.suppress(OSError):
                 os.rmdir(folder)
         raise
-    finally:
-        if progress:
-            progress.close()
     nodes = sum(isinstance(obj, nodeweave.CCNode) for obj in psd.totalInfo)
     return prefab_path, nodes, len(staged), len(skipped)
 
