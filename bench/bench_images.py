@@ -94,18 +94,27 @@ def run_processes(path, folder, jobs):
     return [tmp for tmp in staged if tmp]
 
 
-def measure(label, fn, path, jobs, repeat):
-    best = None
+def measure_once(fn, path, jobs):
+    folder = tempfile.mkdtemp(prefix="tessel-bench-")
+    try:
+        start = time.perf_counter()
+        written = fn(path, folder, jobs)
+        return time.perf_counter() - start, len(written)
+    finally:
+        shutil.rmtree(folder)
+
+
+def measure(plans, path, repeat):
+    """Best time of each (label, fn, jobs) plan; the plans take turns, so that a
+    burst of load from elsewhere on the machine does not fall on one of them only."""
+    best = {}
     for _ in range(repeat):
-        folder = tempfile.mkdtemp(prefix="tessel-bench-")
-        try:
-            start = time.perf_counter()
-            written = fn(path, folder, jobs)
-            elapsed = time.perf_counter() - start
-        finally:
-            shutil.rmtree(folder)
-        best = elapsed if best is None else min(best, elapsed)
-    return label, jobs, best, len(written)
+        for label, fn, jobs in plans:
+            seconds, images = measure_once(fn, path, jobs)
+            key = (label, jobs)
+            if key not in best or seconds < best[key][0]:
+                best[key] = (seconds, images)
+    return [(label, jobs, *best[(label, jobs)]) for label, _, jobs in plans]
 
 
 def main(argv=None):
@@ -129,13 +138,11 @@ def main(argv=None):
     cpus = os.cpu_count() or 1
     counts = args.jobs or sorted({n for n in (2, cpus, 4) if n > 1})
     print(f"{path}: {os.path.getsize(path) / 1e6:.1f} MB, {cpus} CPUs, best of {args.repeat}")
-    rows = [measure("serial", run_threads, path, 1, args.repeat)]
-    for jobs in counts:
-        rows.append(measure("threads", run_threads, path, jobs, args.repeat))
-    for jobs in counts:
-        rows.append(measure("processes", run_processes, path, jobs, args.repeat))
-
-    rows.append(measure("decode", run_decode, path, 1, args.repeat))
+    plans = [("serial", run_threads, 1)]
+    plans += [("threads", run_threads, jobs) for jobs in counts]
+    plans += [("processes", run_processes, jobs) for jobs in counts]
+    plans.append(("decode", run_decode, 1))
+    rows = measure(plans, path, args.repeat)
 
     serial = rows[0][2]
     print(f"{'strategy':<10} {'jobs':>4} {'seconds':>8} {'speed-up':>8} {'images':>6}")
