@@ -80,6 +80,31 @@ def test_failed_write_keeps_the_old_file_whole(outdir):
     assert os.listdir(outdir) == ["doc.prefab.meta"]
 
 
+@pytest.mark.parametrize(
+    "before, data, syncs, same_file",
+    [
+        (None, {"k": 1}, 0, None),
+        ('{\n    "k": 1\n}', {"k": 2}, 1, False),
+        ('{\n    "k": 1\n}', {"k": 1}, 0, True),
+        ('{\n    "k": 1\n} ', {"k": 1}, 1, False),
+    ],
+    ids=["new-file-not-synced", "replaced-file-synced-first", "same-text-left-alone", "longer-file-replaced"],
+)
+def test_write_json_syncs_only_what_it_replaces(outdir, monkeypatch, before, data, syncs, same_file):
+    target = outdir / "a.meta"
+    if before is not None:
+        target.write_text(before, encoding="utf-8")
+        inode = target.stat().st_ino
+    synced = []
+    monkeypatch.setattr(os, "fsync", synced.append)
+    filemanager.writeJson("a.meta", data, 4, None)
+    assert json.loads(target.read_text(encoding="utf-8")) == data
+    assert len(synced) == syncs
+    if same_file is not None:
+        assert (target.stat().st_ino == inode) == same_file
+    assert os.listdir(outdir) == ["a.meta"]
+
+
 def test_load_json_names_the_broken_file(outdir):
     (outdir / "bad.meta").write_text("{not json", encoding="utf-8")
     with pytest.raises(ValueError, match="bad.meta"):

@@ -5,6 +5,7 @@ without one they resolve against the current directory.  A relative path may
 never leave the output folder, whatever a layer name makes of it.
 """
 
+import functools
 import json
 import os
 import re
@@ -48,16 +49,33 @@ def writeJson(path, data, indent, converter):
     a temporary file beside the target, which then replaces the target in one step:
     a failing converter, a full disk or a crash leaves the earlier file as it was,
     never a truncated one.
+
+    A target that already holds exactly this text is left alone, so a re-export
+    leaves unchanged meta files (and their modification times) untouched.  Only a
+    replaced file is synced to disk before the replace, which keeps the earlier
+    file even through a power cut; a new file has no earlier content to lose, and
+    a sync per file (milliseconds each) would cost more than all the rest of an
+    export of a few hundred images.
     """
     target = resolve(path)
-    text = _jsonwriter.dumps(data, indent, converter)
+    encoded = _jsonwriter.dumps(data, indent, converter).encode("utf-8")
+    try:
+        with open(target, "rb") as current:
+            if os.fstat(current.fileno()).st_size == len(encoded) and current.read() == encoded:
+                return
+        replacing = True
+    except FileNotFoundError:
+        replacing = False
+    except OSError:  # a folder or an unreadable file: the replace below decides
+        replacing = True
     folder = os.path.dirname(target) or "."
     fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=folder)
     try:
-        with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as out:
-            out.write(text)
+        with os.fdopen(fd, "wb") as out:
+            out.write(encoded)
             out.flush()
-            os.fsync(out.fileno())
+            if replacing:
+                os.fsync(out.fileno())
         os.replace(tmp, target)
     except BaseException:
         try:
@@ -112,7 +130,18 @@ def pinyin(name):
     Path separators, control characters, characters Windows forbids and lone
     surrogates become "_", and "." or ".." never come back as such, so the result
     can only ever name an entry inside the folder it is joined to.
+
+    Text is spelled once and remembered: an export asks for the same few names
+    thousands of times (every node and component, every image name with all its
+    enclosing groups), and pypinyin's phrase search is the slow part of it.
     """
+    if type(name) is str:
+        return _spell(name)
+    return _spell.__wrapped__(name)
+
+
+@functools.lru_cache(maxsize=1 << 16)
+def _spell(name):
     safe = _UNSAFE.sub("_", name)
     text = "".join(lazy_pinyin(safe, style=Style.NORMAL, errors="default"))
     text = _UNSAFE.sub("_", text)
