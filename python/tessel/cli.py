@@ -2,6 +2,7 @@
 
 import argparse
 import contextlib
+import gc
 import logging
 import os
 import secrets
@@ -485,6 +486,11 @@ def cmd_export(args, console):
                 report_error(path, e, args.debug)
                 status = 1
                 continue
+            finally:
+                # A document's layer-info tree and prefab objects point at each other,
+                # so only a full collection frees them; CPython runs one rarely, and the
+                # objects of several exports would pile up in the heap meanwhile.
+                gc.collect()
             if not args.quiet:
                 extra = ""
                 if skipped:
