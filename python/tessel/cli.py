@@ -11,6 +11,7 @@ import sys
 import threading
 import time
 import traceback
+import unicodedata
 import warnings
 from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 
@@ -179,8 +180,18 @@ def _log_warning(message, category, filename, lineno, file=None, line=None):
 
 
 def _one_line(text):
-    """``text`` with line breaks and other control characters made visible, on one line."""
-    return "".join(ch if ch >= " " or ch == "\t" else repr(ch)[1:-1] for ch in str(text))
+    """``text`` with line breaks and other control characters made visible, on one line.
+
+    Beyond the ASCII controls this covers DEL and the C1 controls (U+0085 is a
+    line break to many readers, U+009B starts a terminal escape), the Unicode
+    line and paragraph separators, and lone surrogates: all of them can come
+    from a layer name or a file name.
+    """
+    return "".join(repr(ch)[1:-1] if _breaks_line(ch) else ch for ch in str(text))
+
+
+def _breaks_line(ch):
+    return ch != "\t" and unicodedata.category(ch) in ("Cc", "Zl", "Zp", "Cs")
 
 
 # ---------------------------------------------------------------------------
