@@ -566,6 +566,10 @@ def build_parser():
     tree.add_argument("-v", "--verbose", action="store_true", help="show log lines on stderr")
     tree.add_argument("--debug", action="store_true", help="show the traceback of an error")
     tree.set_defaults(func=cmd_tree, quiet=False)
+
+    from tessel import preview
+
+    preview.register(sub)
     return parser
 
 
