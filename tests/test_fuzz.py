@@ -1,8 +1,9 @@
 """`tessel export` on damaged documents: never a crash, always one clean error line.
 
 A short seeded run of the fuzzer in bench/fuzz.py (the long run is that script),
-the seed documents themselves, and a check that the fuzzer's verdicts flag what
-they must.  Every export runs in a fresh interpreter, as a user would run it.
+the seed documents themselves, names that carry line breaks and terminal controls
+into the error line, and a check that the fuzzer's verdicts flag what they must.
+Every export runs in a fresh interpreter, as a user would run it.
 """
 
 import importlib.util
@@ -22,6 +23,7 @@ if not FUZZ_SCRIPT.is_file():
 
 _spec = importlib.util.spec_from_file_location("tessel_bench_fuzz", FUZZ_SCRIPT)
 fuzz = importlib.util.module_from_spec(_spec)
+sys.modules[_spec.name] = fuzz
 _spec.loader.exec_module(fuzz)
 
 SEED = 20240611
