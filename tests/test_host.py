@@ -161,3 +161,10 @@ def test_modules_fall_back_to_top_level_host_modules(tmp_path):
     out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True)
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == "top-level"
+
+
+@pytest.mark.skipif(os.name != "posix", reason="POSIX file modes")
+def test_written_json_gets_the_mode_of_a_plain_file(outdir):
+    filemanager.writeJson("a.json", {}, 4, None)
+    (outdir / "plain").write_text("")
+    assert (outdir / "a.json").stat().st_mode == (outdir / "plain").stat().st_mode

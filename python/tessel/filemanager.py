@@ -71,6 +71,9 @@ def writeJson(path, data, indent, converter):
     folder = os.path.dirname(target) or "."
     fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=folder)
     try:
+        # mkstemp makes the file private (0600); give it the mode a plain open()
+        # would, so the prefab and meta files are as readable as the images.
+        os.chmod(tmp, 0o666 & ~_UMASK)
         with os.fdopen(fd, "wb") as out:
             out.write(encoded)
             out.flush()
@@ -83,6 +86,17 @@ def writeJson(path, data, indent, converter):
         except OSError:
             pass
         raise
+
+
+def _current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+# Read once at import: os.umask can only be read by setting it, which is not
+# safe while other threads create files.
+_UMASK = _current_umask()
 
 
 def loadJson(path):
