@@ -1,0 +1,692 @@
+"""Time every phase of an export of a large generated document, and check the goals.
+
+    PYTHONPATH=python python bench/bench_export.py [--layers 1000] [--repeat 3] [--quick]
+
+The document (cached under build/bench/) is written with tessel.testing: a
+2048 x 2048 canvas, groups nested four deep, pixel layers of mixed sizes
+(mostly icons, a few panels up to 1024 x 1024, gradients with noise so that
+PNG encoding does real work), one text layer in ten, one nine-slice layer in
+twenty, and names in the layer-name language (type words, copy markers,
+Chinese, image-path parameters).
+
+Runs, in one process:
+
+1. the whole export as `tessel export` runs it (image saving on --jobs
+   threads), best of --repeat per phase, and image saving once more on one
+   thread;
+2. the module phases alone, once with filemanager.writeJson as it is and once
+   with a twin that writes through json.dump (the encoder before the native
+   emitter), and the prefab's JSON text from both encoders;
+3. --exports exports of the document opened once (module phases, no images),
+   resident memory after the first and after the last;
+4. the module phases on a document ten times larger, without image saving:
+   its pixels are flat colours, and a document of --layers layers built the
+   same way is the baseline.  psd-tools' default parse limit (a million
+   objects) refuses it, so it is opened without one.
+
+Wall-clock seconds suffer from anything else the machine runs; the load average
+is printed.  The ratios between single-threaded runs compare CPU seconds.
+--quick: one repetition, ten exports for the memory figure, no ten-times run.
+Exit status 1 when a goal fails.
+"""
+
+import argparse
+import contextlib
+import gc
+import importlib.metadata
+import io
+import json
+import os
+import platform
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CACHE = os.path.join(HERE, os.pardir, "build", "bench")
+CANVAS = 2048
+# Share of pixel layers per size band (width and height drawn independently).
+SIZE_BANDS = ((0.45, 16, 64), (0.40, 64, 256), (0.12, 256, 512), (0.03, 512, 1024))
+# Bumped whenever the generated document changes, so a stale cache is not reused.
+DOC_VERSION = 1
+
+MODULE_PHASES = ("tree build", "initPsdInfo", "fixPosition", "refleshIdAndCreateMeta", "saveToPrefab", "saveMetaFile")
+TABLE_ORDER = ("PSD open",) + MODULE_PHASES[:4] + ("image saving",) + MODULE_PHASES[4:] + ("CLI bookkeeping",)
+
+GOAL_MODULE_SHARE = 0.05
+GOAL_IMAGE_SPEEDUP = 1.6
+GOAL_SCALING = 11.0
+GOAL_MEMORY_GROWTH = 0.05
+GOAL_EMITTER = 20.0
+GOAL_MODULE_SPEEDUP = 3.0
+
+
+# ---------------------------------------------------------------------------
+# The document
+
+
+def _content(width, height, rng, flat):
+    from PIL import Image, ImageChops
+
+    if flat:
+        return Image.new("RGBA", (width, height), (rng.randrange(256), rng.randrange(256), rng.randrange(256), 255))
+    shade = Image.linear_gradient("L").resize((width, height))
+    noise = Image.effect_noise((width, height), 12)
+    mixed = ImageChops.add(shade, noise, 2)
+    # Transparent fringe where the gradient is dark, as cut-out art has.
+    alpha = shade.point(lambda v: 255 if v > 24 else v * 10)
+    return Image.merge("RGBA", (shade, noise, mixed, alpha))
+
+
+def _size(rng):
+    pick = rng.random()
+    for share, low, high in SIZE_BANDS:
+        if pick < share:
+            return rng.randint(low, high), rng.randint(low, high)
+        pick -= share
+    return SIZE_BANDS[-1][2], SIZE_BANDS[-1][2]
+
+
+def _place(rng, width, height):
+    return rng.randrange(CANVAS - width + 1), rng.randrange(CANVAS - height + 1)
+
+
+_PIXEL_NAMES = ("icon_{i}", "图标{i} 拷贝", "bg copy {c}", "Image_avatar{i}.png", "星星#{i}",
+                "Button_btn{i}_P,common/btn", "item {i} copy", "光效{i} 副本 {c}")
+_TEXTS = ("开始游戏", "Score: {i}", "设置", "Level {i}", "领取奖励", "OK")
+
+
+def plan_document(layers, seed=7, flat=False):
+    """A tessel.testing.Doc of about ``layers`` layers (groups included)."""
+    from tessel.testing import Doc, Group, Pixel, Run, Text, utf16_length
+
+    rng = random.Random(seed)
+    # Leaves are packed five to a group at depth 4, three to a group above that.
+    leaves = layers
+    while leaves > 1 and leaves + sum(-(-leaves // d) for d in (5, 15, 45, 135)) + 1 > layers:
+        leaves -= 1
+    texts, nines = round(layers * 0.10), round(layers * 0.05)
+    kinds = ["text"] * texts + ["nine"] * nines + ["pixel"] * max(leaves - texts - nines, 0)
+    rng.shuffle(kinds)
+    made = []
+    for i, kind in enumerate(kinds):
+        if kind == "text":
+            text = rng.choice(_TEXTS).format(i=i)
+            width, height = rng.randint(40, 400), rng.randint(20, 60)
+            left, top = _place(rng, width, height)
+            runs = None
+            if i % 5 == 0 and len(text) > 1:
+                runs = [Run(1, size=30.0, color=(1.0, 1.0, 0.8, 0.0)), Run(utf16_length(text))]
+            made.append(Text(f"Label_{text}{i}", text, left=left, top=top, box=(width, height),
+                             size=float(rng.choice((18, 24, 30))), justification=rng.choice((0, 1, 2)),
+                             color=(1.0, rng.random(), rng.random(), rng.random()), runs=runs))
+        elif kind == "nine":
+            width, height = rng.randint(48, 400), rng.randint(40, 200)
+            left, top = _place(rng, width, height)
+            made.append(Pixel(f"Image_frame{i}_12,8,12,8", image=_content(width, height, rng, flat), left=left, top=top))
+        else:
+            width, height = _size(rng)
+            left, top = _place(rng, width, height)
+            name = rng.choice(_PIXEL_NAMES).format(i=i, c=i % 4 + 1)
+            made.append(Pixel(name, image=_content(width, height, rng, flat), left=left, top=top,
+                              visible=rng.random() > 0.02, opacity=rng.choice((255, 255, 255, 200))))
+    level = made
+    for depth, per, name in ((4, 5, "Item_cell{k}"), (3, 3, "Button_entry{k}"), (2, 3, "列表 {k}"), (1, 3, "Container_panel{k}")):
+        level = [Group(name.format(k=k), level[k:k + per]) for k in range(0, len(level), per)]
+    background = Pixel("bg", image=_content(CANVAS, CANVAS, rng, flat))
+    return Doc(CANVAS, CANVAS, [background] + level)
+
+
+@contextlib.contextmanager
+def _fast_writing():
+    """Leave out psd-tools work that writing the benchmark document does not need.
+
+    psd-tools rebuilds the document's whole layer record tree for every layer
+    added (quadratic: minutes at 10,000 layers), and saving renders every layer
+    into the merged preview, which no export reads.  While this is active, the
+    tree is rebuilt once, just before saving, and the preview stays blank.
+    """
+    from psd_tools import PSDImage
+
+    update, preview, save = PSDImage._update_record, PSDImage._update_preview, PSDImage.save
+
+    def save_updated(self, *args, **kwargs):
+        update(self)
+        return save(self, *args, **kwargs)
+
+    PSDImage._update_record = lambda self: None
+    PSDImage._update_preview = lambda self: None
+    PSDImage.save = save_updated
+    try:
+        yield
+    finally:
+        PSDImage._update_record, PSDImage._update_preview, PSDImage.save = update, preview, save
+
+
+def write_document(path, layers, flat):
+    from tessel.testing import write_psd
+
+    with _fast_writing():
+        write_psd(plan_document(layers, flat=flat), path + ".part")
+    os.replace(path + ".part", path)
+
+
+def document(layers, flat=False):
+    """Path of the cached benchmark document, written first (in a child process) when missing.
+
+    The child keeps the generator's memory out of this process's peak RSS.
+    """
+    kind = "flat" if flat else "art"
+    path = os.path.normpath(os.path.join(CACHE, f"export-v{DOC_VERSION}-{kind}-{layers}.psd"))
+    if not os.path.exists(path):
+        os.makedirs(CACHE, exist_ok=True)
+        print(f"writing {path} ...", file=sys.stderr, flush=True)
+        start = time.perf_counter()
+        args = [sys.executable, os.path.abspath(__file__), "--write-document", path, "--layers", str(layers)]
+        subprocess.run(args + (["--flat"] if flat else []), check=True)
+        print(f"  {time.perf_counter() - start:.0f} s, {os.path.getsize(path) / 1e6:.0f} MB", file=sys.stderr)
+    return path
+
+
+# ---------------------------------------------------------------------------
+# One export, phase by phase
+
+
+class Sample(tuple):
+    """Seconds of one phase: wall clock and CPU (every thread of the process)."""
+
+    __slots__ = ()
+
+    def __new__(cls, wall, cpu):
+        return super().__new__(cls, (wall, cpu))
+
+    wall = property(lambda self: self[0])
+    cpu = property(lambda self: self[1])
+
+    def __add__(self, other):
+        return Sample(self[0] + other[0], self[1] + other[1])
+
+
+ZERO = Sample(0.0, 0.0)
+
+
+def _now():
+    return Sample(time.perf_counter(), time.process_time())
+
+
+def _since(start):
+    now = _now()
+    return Sample(now.wall - start.wall, now.cpu - start.cpu)
+
+
+class Clock:
+    """Adds up the seconds spent per phase name."""
+
+    def __init__(self):
+        self.times = {}
+
+    @contextlib.contextmanager
+    def phase(self, name):
+        start = _now()
+        try:
+            yield
+        finally:
+            self.times[name] = self.times.get(name, ZERO) + _since(start)
+
+
+def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
+    """Export ``path`` into ``outdir`` the way tessel.cli.export_document does, timing each phase.
+
+    Returns (Sample per phase, the document root).  "CLI bookkeeping" is what
+    the command does between the phases: target path checks, image names,
+    moving the staged images into place.  ``limits``: psd-tools' parse limits
+    (None: its defaults, as the command opens documents).  ``psdimage``: the
+    document already opened (the layer-info tree is still built anew).
+    """
+    from psd_tools import PSDImage
+
+    from tessel import cli, infos, nodeweave
+
+    clock = Clock()
+    start = _now()
+    name = cli.document_name(path)
+    with clock.phase("PSD open"):
+        if psdimage is None:
+            psdimage = PSDImage.open(path, parse_limits=limits)
+    with clock.phase("tree build"):
+        with contextlib.redirect_stdout(io.StringIO()):
+            psd = infos.YPSD(psdimage, path)
+        psd.name = name
+    inside = cli.Inside(outdir)
+    with clock.phase("initPsdInfo"):
+        nodeweave.initPsdInfo(psd)
+    with clock.phase("fixPosition"):
+        nodeweave.fixPosition(psd)
+    prefab = psd.totalInfo[0]
+    inside.check(prefab.metaPath)
+    for obj in psd.totalInfo:
+        if isinstance(obj, nodeweave.CCSprite):
+            inside.check(obj.metaPath, obj.layer)
+    with clock.phase("refleshIdAndCreateMeta"):
+        nodeweave.refleshIdAndCreateMeta(psd)
+    prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
+    folder = inside.check(os.path.join(outdir, name))
+    os.makedirs(folder, exist_ok=True)
+    if images:
+        work = image_work(psd, folder, inside)
+        with clock.phase("image saving"):
+            staged = cli.save_images(work, jobs)
+        for tmp, target in staged:
+            os.replace(tmp, target)
+    with clock.phase("saveToPrefab"):
+        nodeweave.saveToPrefab(psd, prefab_path)
+    with clock.phase("saveMetaFile"):
+        nodeweave.saveMetaFile(prefab.meta, prefab.metaPath, psd)
+    total = _since(start)
+    spent = sum(clock.times.values(), ZERO)
+    clock.times["CLI bookkeeping"] = Sample(total.wall - spent.wall, total.cpu - spent.cpu)
+    return clock.times, psd
+
+
+def image_work(psd, folder, inside=None):
+    """(layer, target) pairs as the CLI makes them: one per image name, the last layer winning."""
+    from tessel import cli
+
+    targets = {}
+    for layer in cli.pixel_layers(psd):
+        target = os.path.join(folder, layer.imageName + ".png")
+        if inside is not None:
+            target = inside.check(target, layer)
+        targets.pop(target, None)
+        targets[target] = layer
+    return [(layer, target) for target, layer in targets.items()]
+
+
+def save_images_timed(psd, jobs):
+    """Every image of ``psd`` saved on ``jobs`` threads into a new folder; returns the Sample."""
+    from tessel import cli
+
+    work = image_work(psd, _scratch("images-"))
+    start = _now()
+    staged = cli.save_images(work, jobs)
+    for tmp, target in staged:
+        os.replace(tmp, target)
+    return _since(start)
+
+
+_session = None
+
+
+def _scratch(prefix):
+    """A new empty folder in this run's scratch folder.
+
+    Nothing is deleted until the run ends: removing thousands of files between
+    measurements keeps the file system busy (journal, discards) during the next one.
+    """
+    global _session
+    if _session is None:
+        os.makedirs(CACHE, exist_ok=True)
+        _session = tempfile.mkdtemp(prefix="run-", dir=CACHE)
+    return tempfile.mkdtemp(prefix=prefix, dir=_session)
+
+
+def remove_scratch():
+    global _session
+    if _session is not None:
+        shutil.rmtree(_session, ignore_errors=True)
+        _session = None
+
+
+@contextlib.contextmanager
+def output_folder():
+    """A fresh, empty output folder that relative host paths resolve under."""
+    from tessel import filemanager
+
+    folder = _scratch("out-")
+    previous = filemanager.outputDir
+    filemanager.setOutputDir(folder)
+    try:
+        yield folder
+    finally:
+        filemanager.outputDir = previous
+
+
+def best(runs):
+    """Per phase, the fastest wall time and the least CPU time of ``runs``."""
+    return {name: Sample(min(run[name].wall for run in runs), min(run[name].cpu for run in runs)) for name in runs[0]}
+
+
+def module_total(times):
+    return sum((times[name] for name in MODULE_PHASES), ZERO)
+
+
+def module_runs(path, repeat, limits=None):
+    """Best phase times of ``repeat`` exports without image saving, each into a fresh folder.
+
+    A full collection follows every export, as `tessel export` does after each document.
+    """
+    runs = []
+    for _ in range(repeat):
+        with output_folder() as outdir:
+            times, psd = export(path, outdir, 1, images=False, limits=limits)
+            del psd
+        gc.collect()
+        runs.append(times)
+    return best(runs)
+
+
+# ---------------------------------------------------------------------------
+# The encoder before the native emitter
+
+
+def json_dump_writer(path, data, indent, converter):
+    """filemanager.writeJson with json.dump as the encoder.
+
+    The file handling is writeJson's: a temporary file replacing the target, synced
+    first when it replaces one.  (writeJson also leaves a file holding the same text
+    alone; the benchmark's exports always go into fresh folders, so that never happens.)
+    """
+    from tessel import filemanager
+
+    target = filemanager.resolve(path)
+    replacing = os.path.exists(target)
+    fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=os.path.dirname(target) or ".")
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as out:
+            json.dump(data, out, indent=indent, default=converter)
+            out.flush()
+            if replacing:
+                os.fsync(out.fileno())
+        os.replace(tmp, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(tmp)
+        raise
+
+
+@contextlib.contextmanager
+def python_encoder():
+    from tessel import filemanager
+
+    saved = filemanager.writeJson
+    filemanager.writeJson = json_dump_writer
+    try:
+        yield
+    finally:
+        filemanager.writeJson = saved
+
+
+def _plain(value, converter):
+    """``value`` with every object the converter knows turned into its dictionary, at any depth."""
+    if isinstance(value, dict):
+        return {key: _plain(item, converter) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_plain(item, converter) for item in value]
+    if value is None or isinstance(value, (str, int, float)):
+        return value
+    return _plain(converter(value), converter)
+
+
+def _least_cpu(fn, repeat):
+    spent = []
+    for _ in range(repeat):
+        start = time.process_time()
+        fn()
+        spent.append(time.process_time() - start)
+    return min(spent)
+
+
+def encoder_seconds(psd, repeat):
+    """Least CPU seconds of the prefab's JSON text through json.dump and through the emitter.
+
+    Returns ((json.dump, emitter) on the prefab objects, converter calls included,
+    (json.dump, emitter) on the same content as plain dictionaries, converter calls
+    excluded).
+    """
+    from tessel import _jsonwriter, nodeweave
+
+    converter = nodeweave.formatCocosData
+    objects = psd.totalInfo
+    plain = _plain(objects, converter)
+    repeat = max(repeat, 5)
+    return (
+        (_least_cpu(lambda: json.dump(objects, io.StringIO(), indent=4, default=converter), repeat),
+         _least_cpu(lambda: _jsonwriter.dumps(objects, 4, converter), repeat)),
+        (_least_cpu(lambda: json.dump(plain, io.StringIO(), indent=4, default=converter), repeat),
+         _least_cpu(lambda: _jsonwriter.dumps(plain, 4, converter), repeat)),
+    )
+
+
+# ---------------------------------------------------------------------------
+# Memory
+
+
+def resident_bytes():
+    """Current resident set size, or None where /proc/self/statm is missing."""
+    try:
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+    except (OSError, ValueError, AttributeError):
+        return None
+
+
+def peak_bytes():
+    """Peak resident set size of this process, or None without the resource module."""
+    try:
+        import resource
+    except ImportError:
+        return None
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    return peak if sys.platform == "darwin" else peak * 1024
+
+
+def memory_growth(path, exports):
+    """RSS after the first and after the last of ``exports`` exports (module phases, no images).
+
+    The document is opened once (psd-tools' parsing is most of an export's time
+    without images); every export builds a new layer-info tree and object list
+    from it and writes its files.  Like `tessel export`, a full collection
+    follows every export.
+    """
+    from psd_tools import PSDImage
+
+    psdimage = PSDImage.open(path)
+    first = None
+    for number in range(1, exports + 1):
+        with output_folder() as outdir:
+            export(path, outdir, 1, images=False, psdimage=psdimage)
+        gc.collect()
+        if number == 1:
+            first = resident_bytes()
+    return first, resident_bytes()
+
+
+# ---------------------------------------------------------------------------
+# Report
+
+
+def mb(value):
+    return "n/a" if value is None else f"{value / 2**20:.0f} MB"
+
+
+def _label(name):
+    return f"`{name}`" if name in MODULE_PHASES[1:] else name
+
+
+def print_table(title, times):
+    total = sum(times.values(), ZERO)
+    modules = module_total(times)
+    print(f"\n{title}\n")
+    print("| phase | seconds | share | CPU seconds |")
+    print("|---|---:|---:|---:|")
+    for name in TABLE_ORDER:
+        if name in times:
+            t = times[name]
+            print(f"| {_label(name)} | {t.wall:.3f} | {100 * t.wall / total.wall:.1f}% | {t.cpu:.3f} |")
+    print(f"| module phases together | {modules.wall:.3f} | {100 * modules.wall / total.wall:.1f}% | {modules.cpu:.3f} |")
+    print(f"| **whole export** | **{total.wall:.3f}** | 100% | {total.cpu:.3f} |")
+
+
+def print_comparison(title, left_name, right_name, left, right, names):
+    print(f"\n{title}\n")
+    print(f"| phase | {left_name} | {right_name} | ratio |")
+    print("|---|---:|---:|---:|")
+    for name in names:
+        a, b = left[name], right[name]
+        print(f"| {_label(name)} | {a.wall:.3f} ({a.cpu:.3f}) | {b.wall:.3f} ({b.cpu:.3f}) | {a.cpu / b.cpu:.1f}x |")
+    a, b = module_total(left), module_total(right)
+    print(f"| module phases together | {a.wall:.3f} ({a.cpu:.3f}) | {b.wall:.3f} ({b.cpu:.3f}) | {a.cpu / b.cpu:.1f}x |")
+
+
+def machine():
+    cpus = os.cpu_count()
+    usable = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else cpus
+    versions = {"Python": platform.python_version()}
+    for package in ("psd-tools", "Pillow", "pybind11"):
+        try:
+            versions[package] = importlib.metadata.version(package)
+        except importlib.metadata.PackageNotFoundError:
+            versions[package] = "?"
+    return (f"{platform.platform()} ({platform.machine()}, {platform.processor() or '?'}), "
+            f"{cpus} CPUs ({usable} usable)\n" + ", ".join(f"{k} {v}" for k, v in versions.items()))
+
+
+def load_average():
+    """The 1, 5 and 15 minute load averages: other work on the machine skews every wall time."""
+    if not hasattr(os, "getloadavg"):
+        return "load average n/a"
+    return "load average %.1f %.1f %.1f" % os.getloadavg()
+
+
+class Goals:
+    def __init__(self):
+        self.failed = False
+        self.lines = []
+
+    def check(self, ok, text):
+        if ok is None:
+            self.lines.append(f"SKIP  {text}")
+            return
+        self.failed |= not ok
+        self.lines.append(f"{'PASS' if ok else 'FAIL'}  {text}")
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--layers", type=int, default=1000, help="layers of the document (default 1000)")
+    parser.add_argument("--repeat", type=int, default=3, help="runs per measurement, the best counts (default 3)")
+    parser.add_argument("--quick", action="store_true", help="one run each, ten exports for memory, no ten-times document")
+    parser.add_argument("--jobs", type=int, default=2, help="image threads of the whole export (default 2)")
+    parser.add_argument("--exports", type=int, help="exports for the memory figure (default 50, --quick 10)")
+    parser.add_argument("--write-document", metavar="PATH", help=argparse.SUPPRESS)
+    parser.add_argument("--flat", action="store_true", help=argparse.SUPPRESS)
+    args = parser.parse_args(argv)
+
+    if args.write_document:
+        write_document(args.write_document, args.layers, args.flat)
+        return 0
+    repeat = 1 if args.quick else max(args.repeat, 1)
+    exports = args.exports or (10 if args.quick else 50)
+    try:
+        return run(args, repeat, exports)
+    finally:
+        remove_scratch()
+
+
+def run(args, repeat, exports):
+    from tessel import nodeweave
+
+    path = document(args.layers)
+    large = None if args.quick else document(10 * args.layers, flat=True)
+    if large:
+        document(args.layers, flat=True)
+    print(machine())
+    print(f"{load_average()} at the start")
+    print(f"document: {os.path.basename(path)}, {os.path.getsize(path) / 1e6:.0f} MB; best of {repeat}; "
+          "seconds are wall clock, CPU seconds count every thread")
+    goals = Goals()
+
+    # 1. Whole exports, and the image stage once more on one thread.
+    runs, serial = [], []
+    for _ in range(repeat):
+        with output_folder() as outdir:
+            times, psd = export(path, outdir, args.jobs)
+            serial.append(save_images_timed(psd, 1))
+        runs.append(times)
+        kinds = [type(obj).__name__ for obj in psd.totalInfo]
+        del psd
+        gc.collect()
+    whole = best(runs)
+    alone = Sample(min(s.wall for s in serial), min(s.cpu for s in serial))
+    print(f"exported: {kinds.count('CCNode')} nodes, {kinds.count('CCSprite')} images, {kinds.count('CCLabel')} labels")
+    print_table(f"Whole export, {args.layers} layers, images saved on {args.jobs} threads:", whole)
+    print(f"\nimage saving on 1 thread: {alone.wall:.3f} s ({alone.cpu:.3f} s CPU); "
+          f"on {args.jobs}: {whole['image saving'].wall:.3f} s ({whole['image saving'].cpu:.3f} s CPU)")
+    print(f"peak RSS: {mb(peak_bytes())}")
+    share = module_total(whole).wall / sum(whole.values(), ZERO).wall
+    goals.check(share < GOAL_MODULE_SHARE,
+                f"module phases take {100 * share:.1f}% of the whole export (goal < {100 * GOAL_MODULE_SHARE:.0f}%)")
+    speedup = alone.wall / whole["image saving"].wall
+    goals.check(speedup >= GOAL_IMAGE_SPEEDUP,
+                f"image saving on {args.jobs} threads is {speedup:.2f}x as fast as on one (goal >= {GOAL_IMAGE_SPEEDUP}x)")
+
+    # 2. The module phases with either encoder, and the prefab text alone.
+    after = module_runs(path, repeat)
+    with python_encoder():
+        before = module_runs(path, repeat)
+    with output_folder() as outdir:
+        _, psd = export(path, outdir, 1, images=False)
+        (dump_full, emit_full), (dump_plain, emit_plain) = encoder_seconds(psd, repeat)
+        del psd
+    print_comparison(f"Module phases, {args.layers} layers, seconds (CPU seconds), by JSON encoder:",
+                     "json.dump", "native emitter", before, after, MODULE_PHASES)
+    print(f"\nThe prefab's JSON text ({len(kinds)} objects), CPU seconds:\n")
+    print("| content | json.dump | native emitter | ratio |")
+    print("|---|---:|---:|---:|")
+    print(f"| prefab objects, formatCocosData called | {dump_full:.4f} | {emit_full:.4f} | {dump_full / emit_full:.1f}x |")
+    print(f"| the same as plain dictionaries | {dump_plain:.4f} | {emit_plain:.4f} | {dump_plain / emit_plain:.1f}x |")
+    goals.check(dump_full / emit_full >= GOAL_EMITTER,
+                f"the emitter writes the prefab {dump_full / emit_full:.1f}x as fast as json.dump "
+                f"({dump_plain / emit_plain:.1f}x on plain dictionaries; goal >= {GOAL_EMITTER:.0f}x)")
+    gain = module_total(before).cpu / module_total(after).cpu
+    goals.check(gain >= GOAL_MODULE_SPEEDUP,
+                f"the module phases are {gain:.1f}x as fast as with json.dump (goal >= {GOAL_MODULE_SPEEDUP:.0f}x)")
+
+    # 3. Memory over many exports.
+    first, last = memory_growth(path, exports)
+    growth = None if first is None else (last - first) / first
+    print(f"\n{exports} exports (module phases, the document opened once): RSS {mb(first)} after the first, {mb(last)} after the last"
+          + ("" if growth is None else f" ({100 * growth:+.1f}%)"))
+    goals.check(None if growth is None else growth < GOAL_MEMORY_GROWTH,
+                f"RSS grows {'n/a' if growth is None else f'{100 * growth:+.1f}%'} over {exports} exports"
+                f" (goal < {100 * GOAL_MEMORY_GROWTH:.0f}%)")
+
+    # 4. Growth with the document's size.  psd-tools refuses to parse more than a
+    # million objects by default, and the engine data of a thousand text layers
+    # alone is more than that: the large document is opened with no object limit.
+    if large:
+        from psd_tools.psd.parse_limits import ParseLimits
+
+        small_times = module_runs(document(args.layers, flat=True), repeat)
+        large_times = module_runs(large, min(repeat, 2), ParseLimits(max_objects=None))
+        print_comparison("Module phases by document size (flat pixels, no image saving), seconds (CPU seconds):",
+                         f"{10 * args.layers} layers", f"{args.layers} layers", large_times, small_times,
+                         ("PSD open",) + MODULE_PHASES)
+        print(f"peak RSS: {mb(peak_bytes())}")
+        ratio = module_total(large_times).cpu / module_total(small_times).cpu
+        goals.check(ratio <= GOAL_SCALING,
+                    f"the module phases take {ratio:.1f}x as long at {10 * args.layers} layers as at {args.layers}"
+                    f" (goal <= {GOAL_SCALING:.0f}x)")
+    else:
+        goals.check(None, "growth with the document's size: not measured with --quick")
+
+    print("\n" + "\n".join(goals.lines))
+    print(f"{load_average()} at the end")
+    return 1 if goals.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
