@@ -17,15 +17,17 @@ Runs, in one process:
 2. the module phases alone, once with filemanager.writeJson as it is and once
    with a twin that writes through json.dump (the encoder before the native
    emitter), and the prefab's JSON text from both encoders;
-3. --exports exports of the document opened once (module phases, no images),
-   resident memory after the first and after the last;
-4. the module phases on a document ten times larger, without image saving:
+3. the module phases on a document ten times larger, without image saving:
    its pixels are flat colours, and a document of --layers layers built the
    same way is the baseline.  psd-tools' default parse limit (a million
-   objects) refuses it, so it is opened without one.
+   objects) refuses it, so it is opened without one;
+4. --exports exports of the document opened once (module phases, no images),
+   resident memory after the first and after the last.
 
 Wall-clock seconds suffer from anything else the machine runs; the load average
 is printed.  The ratios between single-threaded runs compare CPU seconds.
+Writing meta files is mostly creating files, whose cost the file system varies
+(see file_creation_cost): the time one small file takes is printed too.
 --quick: one repetition, ten exports for the memory figure, no ten-times run.
 Exit status 1 when a goal fails.
 """
@@ -333,6 +335,34 @@ def _scratch(prefix):
     return tempfile.mkdtemp(prefix=prefix, dir=_session)
 
 
+def file_creation_cost(count=300):
+    """Microseconds to create, write and rename one small file in the scratch folder.
+
+    Saving meta files is mostly this.  It is not constant: after many deletions
+    (this benchmark's own clean-up, other programs' temporary files) ext4 skips
+    the recently freed inodes one by one for some minutes, and creating a file
+    can cost ten times as much.
+    """
+    folder = _scratch("probe-")
+    start = time.perf_counter()
+    for i in range(count):
+        name = os.path.join(folder, f"{i}.tmp")
+        with open(name, "wb") as out:
+            out.write(b"{}")
+        os.replace(name, name[:-4])
+    return (time.perf_counter() - start) / count * 1e6
+
+
+def settle():
+    """Write out what earlier runs left in the page cache (where the OS offers that).
+
+    The images of one whole export are some 40 MB; written back in the middle of
+    a later measurement, they slow down every file it creates.
+    """
+    if hasattr(os, "sync"):
+        os.sync()
+
+
 def remove_scratch():
     global _session
     if _session is not None:
@@ -370,6 +400,7 @@ def module_runs(path, repeat, limits=None):
     """
     runs = []
     for _ in range(repeat):
+        settle()
         with output_folder() as outdir:
             times, psd = export(path, outdir, 1, images=False, limits=limits)
             del psd
@@ -385,9 +416,10 @@ def module_runs(path, repeat, limits=None):
 def json_dump_writer(path, data, indent, converter):
     """filemanager.writeJson with json.dump as the encoder.
 
-    The file handling is writeJson's: a temporary file replacing the target, synced
-    first when it replaces one.  (writeJson also leaves a file holding the same text
-    alone; the benchmark's exports always go into fresh folders, so that never happens.)
+    The file handling is writeJson's: a temporary file with the usual mode
+    replacing the target, synced first when it replaces one.  (writeJson also
+    leaves a file holding the same text alone; the benchmark's exports always go
+    into fresh folders, so that never happens.)
     """
     from tessel import filemanager
 
@@ -395,6 +427,7 @@ def json_dump_writer(path, data, indent, converter):
     replacing = os.path.exists(target)
     fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=os.path.dirname(target) or ".")
     try:
+        os.chmod(tmp, 0o666 & ~_UMASK)
         with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as out:
             json.dump(data, out, indent=indent, default=converter)
             out.flush()
@@ -405,6 +438,15 @@ def json_dump_writer(path, data, indent, converter):
         with contextlib.suppress(OSError):
             os.unlink(tmp)
         raise
+
+
+def _current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
+_UMASK = _current_umask()
 
 
 @contextlib.contextmanager
@@ -489,7 +531,8 @@ def memory_growth(path, exports):
     The document is opened once (psd-tools' parsing is most of an export's time
     without images); every export builds a new layer-info tree and object list
     from it and writes its files.  Like `tessel export`, a full collection
-    follows every export.
+    follows every export.  Each export's files are removed right away: nothing
+    times this part, and it runs last (see file_creation_cost).
     """
     from psd_tools import PSDImage
 
@@ -498,6 +541,7 @@ def memory_growth(path, exports):
     for number in range(1, exports + 1):
         with output_folder() as outdir:
             export(path, outdir, 1, images=False, psdimage=psdimage)
+        shutil.rmtree(outdir)
         gc.collect()
         if number == 1:
             first = resident_bytes()
@@ -604,7 +648,7 @@ def run(args, repeat, exports):
     if large:
         document(args.layers, flat=True)
     print(machine())
-    print(f"{load_average()} at the start")
+    print(f"{load_average()} at the start; {file_creation_cost():.0f} µs to create a small file")
     print(f"document: {os.path.basename(path)}, {os.path.getsize(path) / 1e6:.0f} MB; best of {repeat}; "
           "seconds are wall clock, CPU seconds count every thread")
     goals = Goals()
@@ -612,8 +656,10 @@ def run(args, repeat, exports):
     # 1. Whole exports, and the image stage once more on one thread.
     runs, serial = [], []
     for _ in range(repeat):
+        settle()
         with output_folder() as outdir:
             times, psd = export(path, outdir, args.jobs)
+            settle()
             serial.append(save_images_timed(psd, 1))
         runs.append(times)
         kinds = [type(obj).__name__ for obj in psd.totalInfo]
@@ -637,6 +683,7 @@ def run(args, repeat, exports):
     after = module_runs(path, repeat)
     with python_encoder():
         before = module_runs(path, repeat)
+    settle()
     with output_folder() as outdir:
         _, psd = export(path, outdir, 1, images=False)
         (dump_full, emit_full), (dump_plain, emit_plain) = encoder_seconds(psd, repeat)
@@ -655,16 +702,7 @@ def run(args, repeat, exports):
     goals.check(gain >= GOAL_MODULE_SPEEDUP,
                 f"the module phases are {gain:.1f}x as fast as with json.dump (goal >= {GOAL_MODULE_SPEEDUP:.0f}x)")
 
-    # 3. Memory over many exports.
-    first, last = memory_growth(path, exports)
-    growth = None if first is None else (last - first) / first
-    print(f"\n{exports} exports (module phases, the document opened once): RSS {mb(first)} after the first, {mb(last)} after the last"
-          + ("" if growth is None else f" ({100 * growth:+.1f}%)"))
-    goals.check(None if growth is None else growth < GOAL_MEMORY_GROWTH,
-                f"RSS grows {'n/a' if growth is None else f'{100 * growth:+.1f}%'} over {exports} exports"
-                f" (goal < {100 * GOAL_MEMORY_GROWTH:.0f}%)")
-
-    # 4. Growth with the document's size.  psd-tools refuses to parse more than a
+    # 3. Growth with the document's size.  psd-tools refuses to parse more than a
     # million objects by default, and the engine data of a thousand text layers
     # alone is more than that: the large document is opened with no object limit.
     if large:
@@ -683,8 +721,17 @@ def run(args, repeat, exports):
     else:
         goals.check(None, "growth with the document's size: not measured with --quick")
 
+    # 4. Memory over many exports.
+    first, last = memory_growth(path, exports)
+    growth = None if first is None else (last - first) / first
+    print(f"\n{exports} exports (module phases, the document opened once): RSS {mb(first)} after the first, {mb(last)} after the last"
+          + ("" if growth is None else f" ({100 * growth:+.1f}%)"))
+    goals.check(None if growth is None else growth < GOAL_MEMORY_GROWTH,
+                f"RSS grows {'n/a' if growth is None else f'{100 * growth:+.1f}%'} over {exports} exports"
+                f" (goal < {100 * GOAL_MEMORY_GROWTH:.0f}%)")
+
     print("\n" + "\n".join(goals.lines))
-    print(f"{load_average()} at the end")
+    print(f"{load_average()} at the end; {file_creation_cost():.0f} µs to create a small file")
     return 1 if goals.failed else 0
 
 
