@@ -414,39 +414,11 @@ def module_runs(path, repeat, limits=None):
 
 
 def json_dump_writer(path, data, indent, converter):
-    """filemanager.writeJson with json.dump as the encoder.
-
-    The file handling is writeJson's: a temporary file with the usual mode
-    replacing the target, synced first when it replaces one.  (writeJson also
-    leaves a file holding the same text alone; the benchmark's exports always go
-    into fresh folders, so that never happens.)
-    """
+    """filemanager.writeJson with Python's json as the encoder; the file handling is writeJson's."""
     from tessel import filemanager
 
-    target = filemanager.resolve(path)
-    replacing = os.path.exists(target)
-    fd, tmp = tempfile.mkstemp(prefix=".tmp-", suffix=".json", dir=os.path.dirname(target) or ".")
-    try:
-        os.chmod(tmp, 0o666 & ~_UMASK)
-        with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as out:
-            json.dump(data, out, indent=indent, default=converter)
-            out.flush()
-            if replacing:
-                os.fsync(out.fileno())
-        os.replace(tmp, target)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(tmp)
-        raise
-
-
-def _current_umask():
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
-_UMASK = _current_umask()
+    text = json.dumps(data, indent=indent, default=converter, ensure_ascii=False)
+    filemanager._replace_file(filemanager.resolve(path), text.encode("utf-8"))
 
 
 @contextlib.contextmanager

@@ -57,8 +57,11 @@ def writeJson(path, data, indent, converter):
     a sync per file (milliseconds each) would cost more than all the rest of an
     export of a few hundred images.
     """
-    target = resolve(path)
-    encoded = _jsonwriter.dumps(data, indent, converter).encode("utf-8")
+    _replace_file(resolve(path), _jsonwriter.dumps(data, indent, converter).encode("utf-8"))
+
+
+def _replace_file(target, encoded):
+    """Put the bytes ``encoded`` at ``target`` in one step (see writeJson)."""
     try:
         with open(target, "rb") as current:
             if os.fstat(current.fileno()).st_size == len(encoded) and current.read() == encoded:
