@@ -37,6 +37,8 @@ class CCBase:
     """A prefab object: fields in __dict__, JSON form by export()."""
 
     cctype: ClassVar[str]
+    #: Lets the JSON writer write objects of these classes without calling export().
+    __jsonemit_members__: ClassVar[Any]
     #: The empty string until refleshIdAndCreateMeta numbers the object, then its index.
     id: Union[int, str]
     #: The layer-info object this object is made from (None for value types).
@@ -231,6 +233,8 @@ class CCPrefabInfo(CCBase):
 class CCMetaBase:
     """Model of a .meta file; export() gives its JSON dictionary."""
 
+    #: Lets the JSON writer write models of these classes without calling export().
+    __jsonemit_members__: ClassVar[Any]
     ver: str
     uuid: Optional[str]
     #: Sub-asset name to its meta model.

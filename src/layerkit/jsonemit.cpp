@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -333,6 +334,7 @@ private:
     /// Containers (and converted values) on the current path: meeting one again
     /// means the structure contains itself.
     std::vector<PyObject *> markers_;
+    py::object members_attr_ = own(PyUnicode_InternFromString(kMembersAttr));
 
     /// Marks `o` as being written for as long as it lives; a second visit raises.
     class Marker {
@@ -649,8 +651,60 @@ private:
         }
         Marker mark(*this, o);
         Descent descent(*this);
+        if (members(o, level)) return;
         py::object result = own(PyObject_CallOneArg(default_.ptr(), o));
         value(result.ptr(), level);
+    }
+
+    /// State of one object written member by member.
+    struct MemberSink {
+        MemberSink(Emitter *e, int l) : emitter(e), level(l) {}
+        Emitter *emitter;
+        int level;
+        bool first = true;
+        std::exception_ptr failure;
+    };
+
+    static int on_member(void *sink, PyObject *k, PyObject *v) {
+        auto *s = static_cast<MemberSink *>(sink);
+        try {
+            if (s->first) {
+                s->emitter->out_.put('{');
+                if (s->emitter->multiline_) s->emitter->newline(s->level + 1);
+            }
+            s->emitter->member(k, v, s->first, s->level + 1);
+            s->first = false;
+            return 0;
+        } catch (py::error_already_set &e) {
+            e.restore();
+        } catch (...) {
+            s->failure = std::current_exception();
+        }
+        return -1;
+    }
+
+    /// Writes `o` as the object its converter would make of it, straight from the
+    /// members its class hands over, when the class offers that and accepts.
+    bool members(PyObject *o, int level) {
+        PyObject *capsule = _PyType_Lookup(Py_TYPE(o), members_attr_.ptr());
+        if (capsule == nullptr || !PyCapsule_IsValid(capsule, kMembersCapsule)) return false;
+        const auto *api = static_cast<const MembersApi *>(PyCapsule_GetPointer(capsule, kMembersCapsule));
+        // The converter's dictionary would be one more level of nesting.
+        Descent descent(*this);
+        MemberSink sink(this, level);
+        const int done = api->write(default_.ptr(), o, &sink, &Emitter::on_member);
+        if (done < 0) {
+            if (sink.failure) std::rethrow_exception(sink.failure);
+            raise_current();
+        }
+        if (done == 0) return false;
+        if (sink.first) {
+            put("{}");
+        } else {
+            if (multiline_) newline(level);
+            out_.put('}');
+        }
+        return true;
     }
 };
 

@@ -22,6 +22,26 @@ struct Options {
     py::handle default_fn = py::none();
 };
 
+/// Name of the type attribute (looked up through the MRO) that holds a members capsule.
+inline constexpr const char *kMembersAttr = "__jsonemit_members__";
+/// Name of the capsule; it changes whenever MembersApi does.
+inline constexpr const char *kMembersCapsule = "tessel.jsonemit.members.1";
+
+extern "C" {
+/// Called once per member, in order. Returns 0, or -1 with a Python error set.
+typedef int (*MemberFn)(void *sink, PyObject *key, PyObject *value);
+
+/// What a class offers the emitter so that its objects can be written without the
+/// dictionary the converter would build for each of them.
+struct MembersApi {
+    /// The members `converter(obj)` would return, handed to `member` in order.
+    /// Returns 1 when it did so, 0 when it declines (another converter, a changed or
+    /// derived class, anything unusual: the emitter then calls the converter, having
+    /// been handed nothing), -1 when `member` failed.
+    int (*write)(PyObject *converter, PyObject *obj, void *sink, MemberFn member);
+};
+}
+
 /// The JSON text of `value`. Raises what json.dumps raises: TypeError for a value or a
 /// key without JSON form, ValueError("Circular reference detected") for a container
 /// that holds itself, RecursionError for nesting too deep to walk.

@@ -17,8 +17,6 @@ void base_init(py::handle self) {
     self.attr("layer") = py::none();
 }
 
-void base_fixdata(py::handle self, py::handle data) { data["__type__"] = self.attr("cctype"); }
-
 py::dict base_export(py::handle self) {
     py::dict data;
     self.attr("fixdata")(data);
@@ -36,19 +34,9 @@ void name_read(py::handle self) {
     self.attr("name") = global("utils").attr("cleanLayerName")(layer_name);
 }
 
-void name_fixdata(py::handle self, py::handle data) {
-    base_fixdata(self, data);
-    data["_name"] = host::filemanager::pinyin(self.attr("name"));
-}
-
 void item_init(py::handle self) {
     name_init(self);
     self.attr("_objFlags") = py::int_(0);
-}
-
-void item_fixdata(py::handle self, py::handle data) {
-    name_fixdata(self, data);
-    data["_objFlags"] = self.attr("_objFlags");
 }
 
 py::dict item_export(py::handle self) {
@@ -64,10 +52,14 @@ void component_init(py::handle self) {
     self.attr("_enabled") = py::bool_(true);
 }
 
-void component_fixdata(py::handle self, py::handle data) {
-    item_fixdata(self, data);
-    data["node"] = self.attr("node");
-    data["_enabled"] = self.attr("_enabled");
+layout::Specs base_members() { return {{"__type__", "cctype"}}; }
+
+layout::Specs name_members() { return base_members() + layout::Specs{{"_name", "name", layout::Source::pinyin}}; }
+
+layout::Specs item_members() { return name_members() + layout::Specs{{"_objFlags", "_objFlags"}}; }
+
+layout::Specs component_members() {
+    return item_members() + layout::Specs{{"node", "node"}, {"_enabled", "_enabled"}};
 }
 
 void bind_ccbase(py::module_ &m) {
@@ -76,9 +68,7 @@ void bind_ccbase(py::module_ &m) {
     base.attr("cctype") = "cc";
     host::def_init<>(base, [](py::handle self) { base_init(self); });
     base.def("read", [](py::object) {}, "Copy values from `layer` (nothing at this level).");
-    base.def(
-        "fixdata", [](py::object self, py::object data) { base_fixdata(self, data); },
-        py::arg("data"), "Insert this object's keys into `data`.");
+    def_fixdata(base, layout::Wrap::none, base_members());
     base.def(
         "export", [](py::object self) { return base_export(self); },
         "A new dictionary filled by fixdata.");
@@ -86,22 +76,16 @@ void bind_ccbase(py::module_ &m) {
     py::class_<CCName, CCBase> name(m, "CCName", py::dynamic_attr());
     host::def_init<>(name, [](py::handle self) { name_init(self); });
     name.def("read", [](py::object self) { name_read(self); });
-    name.def(
-        "fixdata", [](py::object self, py::object data) { name_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(name, layout::Wrap::none, name_members());
 
     py::class_<CCItem, CCName> item(m, "CCItem", py::dynamic_attr());
     host::def_init<>(item, [](py::handle self) { item_init(self); });
-    item.def(
-        "fixdata", [](py::object self, py::object data) { item_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(item, layout::Wrap::item, item_members());
     item.def("export", [](py::object self) { return item_export(self); });
 
     py::class_<CCComponent, CCItem> component(m, "CCComponent", py::dynamic_attr());
     host::def_init<>(component, [](py::handle self) { component_init(self); });
-    component.def(
-        "fixdata", [](py::object self, py::object data) { component_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(component, layout::Wrap::item, component_members());
 }
 
 }  // namespace objects

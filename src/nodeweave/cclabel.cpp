@@ -74,9 +74,10 @@ void label_read(py::handle self) {
     self.attr("_N_fontFamily") = layer.attr("fontName");
 }
 
-void label_fixdata(py::handle self, py::handle data) {
-    component_fixdata(self, data);
-    for (const auto &[field, key] : kLabelKeys) data[key] = self.attr(field);
+layout::Specs label_members() {
+    layout::Specs own;
+    for (const auto &[field, key] : kLabelKeys) own.push_back({key, field});
+    return component_members() + own;
 }
 
 }  // namespace
@@ -87,9 +88,7 @@ void bind_cclabel(py::module_ &m) {
     label.attr("cctype") = "cc.Label";
     host::def_init<>(label, [](py::handle self) { label_init(self); });
     label.def("read", [](py::object self) { label_read(self); });
-    label.def(
-        "fixdata", [](py::object self, py::object data) { label_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(label, layout::Wrap::item, label_members());
 }
 
 }  // namespace objects

@@ -89,17 +89,18 @@ void node_read(py::handle self) {
     }
 }
 
-void node_fixdata(py::handle self, py::handle data) {
-    item_fixdata(self, data);
+layout::Specs node_members() {
+    layout::Specs own;
     for (const char *key : {"_parent", "_children", "_active", "_level", "_components", "_prefab",
                             "_opacity", "_color", "_contentSize", "_anchorPoint"})
-        data[key] = self.attr(key);
+        own.push_back({key, key});
     // The parent-relative position is what the engine reads; `_position` is the
     // document position the position pass works from.
-    data["_position"] = self.attr("_localPosition");
+    own.push_back({"_position", "_localPosition"});
     for (const char *key :
          {"_scale", "_rotationX", "_rotationY", "_quat", "_skewX", "_skewY", "groupIndex"})
-        data[key] = self.attr(key);
+        own.push_back({key, key});
+    return item_members() + own;
 }
 
 }  // namespace
@@ -110,9 +111,7 @@ void bind_ccnode(py::module_ &m) {
     node.attr("cctype") = "cc.Node";
     host::def_init<>(node, [](py::handle self) { node_init(self); });
     node.def("read", [](py::object self) { node_read(self); });
-    node.def(
-        "fixdata", [](py::object self, py::object data) { node_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(node, layout::Wrap::item, node_members());
     node.def_property(
         "level", [](py::object self) { return py::object(self.attr("_level")); },
         [](py::object self, py::object value) { self.attr("_level") = value; },

@@ -17,16 +17,11 @@ void bind_ccprefab(py::module_ &m) {
         self.attr("asyncLoadAssets") = py::bool_(false);
         self.attr("meta") = py::none();
     });
-    prefab.def(
-        "fixdata",
-        [](py::object self, py::object data) {
-            name_fixdata(self, data);
-            // `meta` is the .prefab.meta model, written to its own file.
-            for (const char *key :
-                 {"_objFlags", "_native", "data", "optimizationPolicy", "asyncLoadAssets"})
-                data[key] = self.attr(key);
-        },
-        py::arg("data"));
+    // `meta` is the .prefab.meta model, written to its own file.
+    layout::Specs own;
+    for (const char *key : {"_objFlags", "_native", "data", "optimizationPolicy", "asyncLoadAssets"})
+        own.push_back({key, key});
+    def_fixdata(prefab, layout::Wrap::none, name_members() + own);
     prefab.def_property_readonly(
         "metaPath",
         [](py::object self) {
@@ -45,13 +40,9 @@ void bind_ccprefab(py::module_ &m) {
         self.attr("fileId") = py::none();
         self.attr("sync") = py::bool_(false);
     });
-    info.def(
-        "fixdata",
-        [](py::object self, py::object data) {
-            base_fixdata(self, data);
-            for (const char *key : {"root", "asset", "fileId", "sync"}) data[key] = self.attr(key);
-        },
-        py::arg("data"));
+    def_fixdata(info, layout::Wrap::none,
+                base_members() +
+                    layout::Specs{{"root", "root"}, {"asset", "asset"}, {"fileId", "fileId"}, {"sync", "sync"}});
 }
 
 }  // namespace objects

@@ -88,13 +88,13 @@ void sprite_create_meta(py::handle self) {
     meta.attr("subMetas")[image_name] = sub;
 }
 
-void sprite_fixdata(py::handle self, py::handle data) {
-    component_fixdata(self, data);
-    self.attr("_spriteFrame")["__uuid__"] = self.attr("metaSprite").attr("uuid");
-    for (const char *key :
-         {"_spriteFrame", "_type", "_sizeMode", "_fillType", "_fillCenter", "_fillStart",
-          "_fillRange", "_isTrimmedMode", "_state", "_atlas", "_srcBlendFactor", "_dstBlendFactor"})
-        data[key] = self.attr(key);
+layout::Specs sprite_members() {
+    // The frame reference is pointed at the sprite-frame UUID as it is written.
+    layout::Specs own{{"_spriteFrame", "_spriteFrame", layout::Source::sprite_frame}};
+    for (const char *key : {"_type", "_sizeMode", "_fillType", "_fillCenter", "_fillStart", "_fillRange",
+                            "_isTrimmedMode", "_state", "_atlas", "_srcBlendFactor", "_dstBlendFactor"})
+        own.push_back({key, key});
+    return component_members() + own;
 }
 
 }  // namespace
@@ -105,9 +105,7 @@ void bind_ccsprite(py::module_ &m) {
     sprite.attr("cctype") = "cc.Sprite";
     host::def_init<>(sprite, [](py::handle self) { sprite_init(self); });
     sprite.def("read", [](py::object self) { sprite_read(self); });
-    sprite.def(
-        "fixdata", [](py::object self, py::object data) { sprite_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(sprite, layout::Wrap::item, sprite_members());
     sprite.def(
         "createMeta", [](py::object self) { sprite_create_meta(self); },
         "Build `meta` and `metaSprite`, reusing the UUIDs of an existing .png.meta.");

@@ -31,16 +31,12 @@ py::dict meta_export(py::handle self) {
     throw py::error_already_set();
 }
 
-/// A class whose fixdata writes the listed attributes under their own names.
+/// fixdata of a meta model: the listed attributes under their own names.
 template <typename Class>
-void def_fixdata(Class &cls, std::initializer_list<const char *> keys) {
-    std::vector<const char *> names(keys);
-    cls.def(
-        "fixdata",
-        [names](py::object self, py::object data) {
-            for (const char *key : names) data[key] = self.attr(key);
-        },
-        py::arg("data"));
+void def_meta_fixdata(Class &cls, std::initializer_list<const char *> keys) {
+    layout::Specs specs;
+    for (const char *key : keys) specs.push_back({key, key});
+    def_fixdata(cls, layout::Wrap::meta, specs);
 }
 
 }  // namespace
@@ -86,7 +82,7 @@ void bind_meta(py::module_ &m) {
     base.def(
         "export", [](py::object self) { return meta_export(self); },
         "\"ver\", \"uuid\", the keys of fixdata, then the shared \"subMetas\".");
-    def_fixdata(base, {});
+    def_meta_fixdata(base, {});
 
     py::class_<CCMetaPrefab, CCMetaBase> prefab(m, "CCMetaPrefab", py::dynamic_attr(),
                                                 "The document's .prefab.meta.");
@@ -98,7 +94,7 @@ void bind_meta(py::module_ &m) {
             self.attr("asyncLoadAssets") = py::bool_(false);
         },
         py::arg("uuid") = py::none(), py::arg("version") = "1.0.1");
-    def_fixdata(prefab, {"optimizationPolicy", "asyncLoadAssets"});
+    def_meta_fixdata(prefab, {"optimizationPolicy", "asyncLoadAssets"});
 
     py::class_<CCMetaSprite, CCMetaBase> sprite(m, "CCMetaSprite", py::dynamic_attr(),
                                                 "A texture's .png.meta.");
@@ -112,7 +108,7 @@ void bind_meta(py::module_ &m) {
             self.attr("premultiplyAlpha") = py::bool_(false);
         },
         py::arg("uuid") = py::none(), py::arg("version") = "2.2.0");
-    def_fixdata(sprite, {"type", "wrapMode", "filterMode", "premultiplyAlpha"});
+    def_meta_fixdata(sprite, {"type", "wrapMode", "filterMode", "premultiplyAlpha"});
 
     py::class_<CCMetaSpriteSub, CCMetaBase> sub(m, "CCMetaSpriteSub", py::dynamic_attr(),
                                                 "The sprite-frame entry of a texture meta.");
@@ -131,9 +127,9 @@ void bind_meta(py::module_ &m) {
         },
         py::arg("uuid") = py::none(), py::arg("version") = "1.0.3",
         py::arg("parentUUID") = py::none());
-    def_fixdata(sub, {"rawTextureUuid", "trimType", "trimThreshold", "rotated", "offsetX",
-                      "offsetY", "trimX", "trimY", "width", "height", "rawWidth", "rawHeight",
-                      "borderTop", "borderBottom", "borderLeft", "borderRight"});
+    def_meta_fixdata(sub, {"rawTextureUuid", "trimType", "trimThreshold", "rotated", "offsetX",
+                           "offsetY", "trimX", "trimY", "width", "height", "rawWidth", "rawHeight",
+                           "borderTop", "borderBottom", "borderLeft", "borderRight"});
 }
 
 }  // namespace objects

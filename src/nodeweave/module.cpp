@@ -1,3 +1,4 @@
+#include "nodeweave/layout.hpp"
 #include "nodeweave/nodeweave.hpp"
 
 PYBIND11_MODULE(nodeweave, m) {
@@ -16,4 +17,5 @@ PYBIND11_MODULE(nodeweave, m) {
     m.attr("utils") = host::import_sibling("layerkit");
     bind_objects(m);
     bind_passes(m);
+    layout::install(m);
 }

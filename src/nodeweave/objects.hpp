@@ -7,6 +7,7 @@
 /// Python subclass's override wins.
 #pragma once
 
+#include "nodeweave/layout.hpp"
 #include "nodeweave/nodeweave.hpp"
 
 #include <pybind11/pybind11.h>
@@ -60,16 +61,29 @@ bool truthy(py::handle obj);
 
 /// Base class constructors and hooks, called directly by the subclasses' versions.
 void base_init(py::handle self);
-void base_fixdata(py::handle self, py::handle data);
 py::dict base_export(py::handle self);
 void name_init(py::handle self);
 void name_read(py::handle self);
-void name_fixdata(py::handle self, py::handle data);
 void item_init(py::handle self);
-void item_fixdata(py::handle self, py::handle data);
 py::dict item_export(py::handle self);
 void component_init(py::handle self);
-void component_fixdata(py::handle self, py::handle data);
+
+/// The members that the fixdata of CCBase, CCName, CCItem and CCComponent write,
+/// which every subclass's table begins with.
+layout::Specs base_members();
+layout::Specs name_members();
+layout::Specs item_members();
+layout::Specs component_members();
+
+/// Defines `fixdata` of `cls`: the members of `specs` into the dictionary, in order
+/// (`wrap`: the keys that the class's export puts around them).
+template <typename Class>
+void def_fixdata(Class &cls, layout::Wrap wrap, const layout::Specs &specs) {
+    const layout::Layout *table = layout::define(cls, wrap, specs);
+    cls.def(
+        "fixdata", [table](py::object self, py::object data) { layout::fixdata(self, data, *table); },
+        py::arg("data"), "Insert this object's keys into `data`.");
+}
 
 /// `container[key]` of a meta file read back from `path`. A container that is not a
 /// JSON object, or one without `key`, raises MetaFileError naming the file, the

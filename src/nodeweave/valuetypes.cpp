@@ -14,20 +14,13 @@ void vec2_init(py::handle self, py::object x, py::object y) {
     self.attr("y") = std::move(y);
 }
 
-void vec2_fixdata(py::handle self, py::handle data) {
-    base_fixdata(self, data);
-    data["x"] = self.attr("x");
-    data["y"] = self.attr("y");
-}
+layout::Specs vec2_members() { return base_members() + layout::Specs{{"x", "x"}, {"y", "y"}}; }
+
+layout::Specs vec3_members() { return vec2_members() + layout::Specs{{"z", "z"}}; }
 
 void vec3_init(py::handle self, py::object x, py::object y, py::object z) {
     vec2_init(self, std::move(x), std::move(y));
     self.attr("z") = std::move(z);
-}
-
-void vec3_fixdata(py::handle self, py::handle data) {
-    vec2_fixdata(self, data);
-    data["z"] = self.attr("z");
 }
 
 }  // namespace
@@ -39,13 +32,8 @@ void bind_valuetypes(py::module_ &m) {
         base_init(self);
         for (const char *channel : {"r", "g", "b", "a"}) self.attr(channel) = py::int_(255);
     });
-    color.def(
-        "fixdata",
-        [](py::object self, py::object data) {
-            base_fixdata(self, data);
-            for (const char *channel : {"r", "g", "b", "a"}) data[channel] = self.attr(channel);
-        },
-        py::arg("data"));
+    def_fixdata(color, layout::Wrap::none,
+                base_members() + layout::Specs{{"r", "r"}, {"g", "g"}, {"b", "b"}, {"a", "a"}});
 
     py::class_<CCSize, CCBase> size(m, "CCSize", py::dynamic_attr(), "Width and height in pixels.");
     size.attr("cctype") = "cc.Size";
@@ -54,23 +42,14 @@ void bind_valuetypes(py::module_ &m) {
         self.attr("width") = py::int_(0);
         self.attr("height") = py::int_(0);
     });
-    size.def(
-        "fixdata",
-        [](py::object self, py::object data) {
-            base_fixdata(self, data);
-            data["width"] = self.attr("width");
-            data["height"] = self.attr("height");
-        },
-        py::arg("data"));
+    def_fixdata(size, layout::Wrap::none, base_members() + layout::Specs{{"width", "width"}, {"height", "height"}});
 
     py::class_<CCVec2, CCBase> vec2(m, "CCVec2", py::dynamic_attr(), "A 2D vector.");
     vec2.attr("cctype") = "cc.Vec2";
     host::def_init<py::object, py::object>(
         vec2, [](py::handle self, py::object x, py::object y) { vec2_init(self, x, y); },
         py::arg("x") = 0, py::arg("y") = 0);
-    vec2.def(
-        "fixdata", [](py::object self, py::object data) { vec2_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(vec2, layout::Wrap::none, vec2_members());
 
     py::class_<CCVec3, CCVec2> vec3(m, "CCVec3", py::dynamic_attr(), "A 3D vector.");
     vec3.attr("cctype") = "cc.Vec3";
@@ -78,9 +57,7 @@ void bind_valuetypes(py::module_ &m) {
         vec3,
         [](py::handle self, py::object x, py::object y, py::object z) { vec3_init(self, x, y, z); },
         py::arg("x") = 0, py::arg("y") = 0, py::arg("z") = 0);
-    vec3.def(
-        "fixdata", [](py::object self, py::object data) { vec3_fixdata(self, data); },
-        py::arg("data"));
+    def_fixdata(vec3, layout::Wrap::none, vec3_members());
 
     py::class_<CCQuat, CCVec3> quat(m, "CCQuat", py::dynamic_attr(),
                                     "A rotation quaternion; the default is the identity.");
@@ -92,13 +69,7 @@ void bind_valuetypes(py::module_ &m) {
             self.attr("w") = std::move(w);
         },
         py::arg("x") = 0, py::arg("y") = 0, py::arg("z") = 0, py::arg("w") = 1);
-    quat.def(
-        "fixdata",
-        [](py::object self, py::object data) {
-            vec3_fixdata(self, data);
-            data["w"] = self.attr("w");
-        },
-        py::arg("data"));
+    def_fixdata(quat, layout::Wrap::none, vec3_members() + layout::Specs{{"w", "w"}});
 }
 
 }  // namespace objects
