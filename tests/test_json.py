@@ -98,6 +98,17 @@ def test_layout_of_nested_and_empty_containers():
     assert layerkit.exportDict2Binary({"a": 1}) is None
 
 
+def test_many_long_and_escaped_keys_repeated_across_objects():
+    # Far more distinct keys than the writer remembers, some too long to remember,
+    # some needing escapes, each met again in later objects.
+    keys = [f"k{i}" for i in range(600)] + ["x" * 47, "y" * 48, 'q"\\\t', "\x7f", "é"]
+    data = [{key: i for key in keys[i % 7::7]} for i in range(30)]
+    for ensure_ascii in (True, False):
+        expected = json_text(data, indent=4, ensure_ascii=ensure_ascii)
+        assert _jsonwriter.dumps(data, 4, None, ensure_ascii=ensure_ascii) == expected
+    assert layerkit.exportDict2Json(data) == json_text(data)
+
+
 def test_writer_text_is_raw_unicode_with_surrogates_escaped():
     text = _jsonwriter.dumps({"图": ["😀", "\ud83d", "a\udc00b", "\x7f\n"]}, 2, None)
     assert text == '{\n  "图": [\n    "😀",\n    "\\ud83d",\n    "a\\udc00b",\n    "\x7f\\n"\n  ]\n}'

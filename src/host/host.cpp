@@ -33,30 +33,66 @@ void print(py::handle obj) {
     py::module_::import("builtins").attr("print")(obj);
 }
 
-namespace filemanager {
 namespace {
-py::object fm(const char *fn) { return module().attr("filemanager").attr(fn); }
+/// An attribute name as interned text, made on first use and kept for the process:
+/// the look-ups of every host call then neither allocate nor hash.
+class Name {
+public:
+    explicit Name(const char *text) : text_(text) {}
+    PyObject *get() {
+        if (obj_ == nullptr) {
+            obj_ = PyUnicode_InternFromString(text_);
+            if (obj_ == nullptr) throw py::error_already_set();
+        }
+        return obj_;
+    }
+
+private:
+    const char *text_;
+    PyObject *obj_ = nullptr;
+};
+
+py::object own(PyObject *result) {
+    if (result == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+py::object attr(py::handle obj, Name &name) { return own(PyObject_GetAttr(obj.ptr(), name.get())); }
+
+Name kFilemanager("filemanager");
 }  // namespace
 
-py::object pinyin(py::handle name) { return fm("pinyin")(name); }
-py::object basename(py::handle path) { return fm("basename")(path); }
-py::object md5() { return fm("md5")(); }
-py::object sha1() { return fm("sha1")(); }
+namespace filemanager {
+namespace {
+py::object fm(Name &fn) { return attr(attr(g_module, kFilemanager), fn); }
+
+/// fm(fn)(arg) without building an argument tuple.
+py::object call(Name &fn, py::handle arg) { return own(PyObject_CallOneArg(fm(fn).ptr(), arg.ptr())); }
+py::object call(Name &fn) { return own(PyObject_CallNoArgs(fm(fn).ptr())); }
+
+Name kPinyin("pinyin"), kBasename("basename"), kMd5("md5"), kSha1("sha1"), kExists("exists"),
+    kLoadJson("loadJson"), kWriteJson("writeJson"), kMkdir("mkdir");
+}  // namespace
+
+py::object pinyin(py::handle name) { return call(kPinyin, name); }
+py::object basename(py::handle path) { return call(kBasename, path); }
+py::object md5() { return call(kMd5); }
+py::object sha1() { return call(kSha1); }
 
 bool exists(py::handle path) {
-    py::object result = fm("exists")(path);
+    py::object result = call(kExists, path);
     int truth = PyObject_IsTrue(result.ptr());
     if (truth < 0) throw py::error_already_set();
     return truth != 0;
 }
 
-py::object loadJson(py::handle path) { return fm("loadJson")(path); }
+py::object loadJson(py::handle path) { return call(kLoadJson, path); }
 
 void writeJson(py::handle path, py::handle data, int indent, py::handle converter) {
-    fm("writeJson")(path, data, indent, converter);
+    fm(kWriteJson)(path, data, indent, converter);
 }
 
-void mkdir(py::handle path) { fm("mkdir")(path); }
+void mkdir(py::handle path) { call(kMkdir, path); }
 }  // namespace filemanager
 
 namespace log {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -266,6 +267,13 @@ public:
         }
     }
 
+    ~Emitter() {
+        if (keys_)
+            for (size_t i = 0; i < kKeySlots; ++i) Py_XDECREF(keys_[i].key);
+    }
+    Emitter(const Emitter &) = delete;
+    Emitter &operator=(const Emitter &) = delete;
+
     py::str finish() {
         const auto *p = reinterpret_cast<const unsigned char *>(out_.data());
         const size_t size = out_.size();
@@ -335,6 +343,10 @@ private:
     /// means the structure contains itself.
     std::vector<PyObject *> markers_;
     py::object members_attr_ = own(PyUnicode_InternFromString(kMembersAttr));
+    /// The last members capsule found valid (held, so its address stays its own), and
+    /// what it holds.
+    py::object capsule_;
+    const MembersApi *api_ = nullptr;
 
     /// Marks `o` as being written for as long as it lives; a second visit raises.
     class Marker {
@@ -558,6 +570,10 @@ private:
 
     /// A non-text key as json spells it: its JSON text, quoted.
     void key(PyObject *k) {
+        if (PyUnicode_CheckExact(k) && PyUnicode_IS_ASCII(k)) {
+            cached_key(k);
+            return;
+        }
         if (PyUnicode_Check(k)) {
             string(k);
             return;
@@ -581,6 +597,33 @@ private:
                          class_name(k).ptr());
             raise_current();
         }
+    }
+
+    /// The quoted form of a short ASCII key, remembered by the key's address: the same
+    /// few keys come back in every object of a file.
+    struct KeyText {
+        PyObject *key = nullptr;  // held, so that no other text takes its address
+        unsigned char size = 0;
+        char text[47];
+    };
+    static constexpr size_t kKeySlots = 256;
+    std::unique_ptr<KeyText[]> keys_;
+
+    void cached_key(PyObject *k) {
+        if (!keys_) keys_.reset(new KeyText[kKeySlots]);
+        KeyText &slot = keys_[(reinterpret_cast<std::uintptr_t>(k) >> 4) % kKeySlots];
+        if (slot.key == k) {
+            out_.put(slot.text, slot.size);
+            return;
+        }
+        const size_t start = out_.size();
+        string(k);
+        const size_t size = out_.size() - start;
+        if (size > sizeof slot.text) return;
+        std::memcpy(slot.text, out_.data() + start, size);
+        slot.size = static_cast<unsigned char>(size);
+        Py_INCREF(k);
+        Py_XSETREF(slot.key, k);
     }
 
     void member(PyObject *k, PyObject *v, bool first, int level) {
@@ -687,8 +730,13 @@ private:
     /// members its class hands over, when the class offers that and accepts.
     bool members(PyObject *o, int level) {
         PyObject *capsule = _PyType_Lookup(Py_TYPE(o), members_attr_.ptr());
-        if (capsule == nullptr || !PyCapsule_IsValid(capsule, kMembersCapsule)) return false;
-        const auto *api = static_cast<const MembersApi *>(PyCapsule_GetPointer(capsule, kMembersCapsule));
+        if (capsule == nullptr) return false;
+        if (capsule != capsule_.ptr()) {
+            if (!PyCapsule_IsValid(capsule, kMembersCapsule)) return false;
+            capsule_ = py::reinterpret_borrow<py::object>(capsule);
+            api_ = static_cast<const MembersApi *>(PyCapsule_GetPointer(capsule, kMembersCapsule));
+        }
+        const MembersApi *api = api_;
         // The converter's dictionary would be one more level of nesting.
         Descent descent(*this);
         MemberSink sink(this, level);

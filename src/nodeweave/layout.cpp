@@ -3,6 +3,8 @@
 #include "host/host.hpp"
 #include "layerkit/jsonemit.hpp"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 
@@ -34,14 +36,47 @@ struct Layout {
     /// What fixdata writes, and what export returns (wrap included).
     std::vector<Member> fix;
     std::vector<Member> all;
-    /// Every attribute the members read, for the check of the class.
+    /// Every attribute the members read, once each; `field_of[i]` is the one of `all[i]`.
     std::vector<PyObject *> fields;
+    std::vector<int> field_of;
+    int meta_sprite = -1;
+    /// Open-addressing table from an interned name to its index in `fields`, or kHook
+    /// for "export" and "fixdata"; kFree marks an empty place.
+    static constexpr size_t kTableSize = 128;
+    static constexpr int kFree = -1;
+    static constexpr int kHook = -2;
+    PyObject *names[kTableSize] = {};
+    int indexes[kTableSize] = {};
     /// The class's export and fixdata as registered; anything else is an override.
     PyObject *export_fn = nullptr;
     PyObject *fixdata_fn = nullptr;
     /// Version tags of the class when it was last found fit / unfit for direct writing.
     unsigned int trusted_tag = 0;
     unsigned int refused_tag = 0;
+
+    static size_t place(PyObject *name) { return (reinterpret_cast<uintptr_t>(name) >> 4) % kTableSize; }
+
+    void enter(PyObject *name, int index) {
+        size_t at = place(name);
+        while (names[at] != nullptr && names[at] != name) at = (at + 1) % kTableSize;
+        names[at] = name;
+        indexes[at] = index;
+    }
+
+    /// Index of `name` in `fields`, kHook, or kFree for a name the class does not read.
+    int index(PyObject *name) const {
+        for (size_t at = place(name);; at = (at + 1) % kTableSize) {
+            if (names[at] == name) return indexes[at];
+            if (names[at] == nullptr) return kFree;
+        }
+    }
+
+    int field(PyObject *name) {
+        for (size_t i = 0; i < fields.size(); ++i)
+            if (fields[i] == name) return static_cast<int>(i);
+        fields.push_back(name);
+        return static_cast<int>(fields.size() - 1);
+    }
 };
 
 namespace {
@@ -127,37 +162,42 @@ private:
     size_t n_ = 0;
 };
 
-/// The attribute `field` as lookup on a fit class finds it: the instance __dict__,
-/// else a plain class attribute (`cctype`). New reference, or null (no error set)
-/// when lookup would fail or do anything else.
-PyObject *read(PyTypeObject *type, PyObject *dict, PyObject *field) {
-    PyObject *value = PyDict_GetItemWithError(dict, field);
-    if (value == nullptr) {
-        if (PyErr_Occurred()) {
-            PyErr_Clear();
-            return nullptr;
-        }
-        value = _PyType_Lookup(type, field);
-        if (value == nullptr) return nullptr;
+/// The values of `t.fields` as attribute lookup on an object of a fit class finds
+/// them: the instance __dict__, else a plain class attribute (`cctype`). Borrowed.
+/// False when lookup would fail or do anything else (a name that is not interned
+/// text could be an override in disguise).
+bool collect(const Layout &t, PyObject *dict, PyObject **found) {
+    // One walk over the dict's entries, in memory order, instead of a hash probe per field.
+    Py_ssize_t pos = 0;
+    PyObject *name = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(dict, &pos, &name, &value)) {
+        if (!PyUnicode_CheckExact(name) || !PyUnicode_CHECK_INTERNED(name)) return false;
+        const int i = t.index(name);
+        if (i == Layout::kHook) return false;  // export or fixdata set on the object itself
+        if (i >= 0) found[i] = value;
     }
-    Py_INCREF(value);
-    return value;
+    for (size_t i = 0; i < t.fields.size(); ++i) {
+        if (found[i] == nullptr) found[i] = _PyType_Lookup(t.type, t.fields[i]);
+        if (found[i] == nullptr) return false;
+    }
+    return true;
 }
 
-PyObject *gather(PyTypeObject *type, PyObject *dict, const Member &m) {
-    if (m.source == Source::field) return read(type, dict, m.field);
-    py::object value = py::reinterpret_steal<py::object>(read(type, dict, m.field));
-    if (!value) return nullptr;
+/// The value of member `m` (a new reference), or null (no error set) when the
+/// converter should rather be called: it will meet the same error and report it.
+PyObject *gather(const Layout &t, size_t m, PyObject *const *found) {
+    py::object value = py::reinterpret_borrow<py::object>(found[t.field_of[m]]);
     try {
-        if (m.source == Source::pinyin) return host::filemanager::pinyin(value).release().ptr();
-        py::object sprite = py::reinterpret_steal<py::object>(read(type, dict, g_meta_sprite));
-        if (!sprite) return nullptr;
-        value[g_uuid_key] = sprite.attr(g_uuid);
-        return value.release().ptr();
+        switch (t.all[m].source) {
+            case Source::field: break;
+            case Source::pinyin: value = host::filemanager::pinyin(value); break;
+            case Source::sprite_frame: value[g_uuid_key] = py::handle(found[t.meta_sprite]).attr(g_uuid); break;
+        }
     } catch (py::error_already_set &) {
-        // The converter will meet the same error and report it.
         return nullptr;
     }
+    return value.release().ptr();
 }
 
 /// The emitter's direct path (see jsonemit::MembersApi).
@@ -168,22 +208,24 @@ int write_members(PyObject *converter, PyObject *obj, void *sink, jsonemit::Memb
     PyObject **slot = _PyObject_GetDictPtr(obj);
     PyObject *dict = slot != nullptr ? *slot : nullptr;
     if (dict == nullptr || !PyDict_CheckExact(dict)) return 0;
-    // An export or fixdata set on the object itself overrides the class's.
-    for (PyObject *hook : {g_export, g_fixdata}) {
-        if (PyDict_GetItemWithError(dict, hook) != nullptr) return 0;
-        if (PyErr_Occurred()) {
-            PyErr_Clear();
-            return 0;
-        }
-    }
+    PyObject *found[kMaxMembers];
+    std::fill_n(found, t->fields.size(), nullptr);
+    if (!collect(*t, dict, found)) return 0;
+    // Held from here on: writing a value may run a converter that changes the object.
     Values values;
-    for (const Member &m : t->all) {
-        PyObject *value = gather(t->type, dict, m);
-        if (value == nullptr) return 0;
-        values.add(value);
+    for (size_t i = 0; i < t->fields.size(); ++i) {
+        Py_INCREF(found[i]);
+        values.add(found[i]);
     }
-    for (size_t i = 0; i < t->all.size(); ++i)
-        if (emit(sink, t->all[i].key, values[i]) < 0) return -1;
+    PyObject *written[kMaxMembers];
+    Values owned;
+    for (size_t m = 0; m < t->all.size(); ++m) {
+        written[m] = gather(*t, m, found);
+        if (written[m] == nullptr) return 0;
+        owned.add(written[m]);
+    }
+    for (size_t m = 0; m < t->all.size(); ++m)
+        if (emit(sink, t->all[m].key, written[m]) < 0) return -1;
     return 1;
 }
 
@@ -208,11 +250,15 @@ const Layout *define(py::handle cls, Wrap wrap, const Specs &specs) {
     }
     for (const Spec &spec : before + specs + after) {
         t->all.push_back(member(spec));
-        t->fields.push_back(t->all.back().field);
+        t->field_of.push_back(t->field(t->all.back().field));
+        if (spec.source == Source::sprite_frame) t->meta_sprite = t->field(intern("metaSprite"));
     }
-    for (const Spec &spec : specs)
-        if (spec.source == Source::sprite_frame) t->fields.push_back(intern("metaSprite"));
-    if (t->all.size() > kMaxMembers) throw std::logic_error("layout: too many members");
+    if (t->all.size() > kMaxMembers || t->fields.size() > kMaxMembers)
+        throw std::logic_error("layout: too many members");
+    for (size_t i = 0; i < Layout::kTableSize; ++i) t->indexes[i] = Layout::kFree;
+    for (size_t i = 0; i < t->fields.size(); ++i) t->enter(t->fields[i], static_cast<int>(i));
+    t->enter(intern("export"), Layout::kHook);
+    t->enter(intern("fixdata"), Layout::kHook);
     registry().push_back(std::move(t));
     return registry().back().get();
 }
