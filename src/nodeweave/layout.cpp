@@ -184,15 +184,16 @@ bool collect(const Layout &t, PyObject *dict, PyObject **found) {
     return true;
 }
 
-/// The value of member `m` (a new reference), or null (no error set) when the
-/// converter should rather be called: it will meet the same error and report it.
-PyObject *gather(const Layout &t, size_t m, PyObject *const *found) {
-    py::object value = py::reinterpret_borrow<py::object>(found[t.field_of[m]]);
+/// The value of member `m` from `held`, the fields' values (held by the caller):
+/// a new reference, or null (no error set) when the converter should rather be
+/// called: it will meet the same error and report it.
+PyObject *gather(const Layout &t, size_t m, PyObject *const *held) {
+    py::object value = py::reinterpret_borrow<py::object>(held[t.field_of[m]]);
     try {
         switch (t.all[m].source) {
             case Source::field: break;
             case Source::pinyin: value = host::filemanager::pinyin(value); break;
-            case Source::sprite_frame: value[g_uuid_key] = py::handle(found[t.meta_sprite]).attr(g_uuid); break;
+            case Source::sprite_frame: value[g_uuid_key] = py::handle(held[t.meta_sprite]).attr(g_uuid); break;
         }
     } catch (py::error_already_set &) {
         return nullptr;
@@ -211,18 +212,23 @@ int write_members(PyObject *converter, PyObject *obj, void *sink, jsonemit::Memb
     PyObject *found[kMaxMembers];
     std::fill_n(found, t->fields.size(), nullptr);
     if (!collect(*t, dict, found)) return 0;
-    // Held from here on: writing a value may run a converter that changes the object.
-    Values values;
+    // Held from here on: the host's pinyin, or writing a value (a converter), may
+    // change the object.
+    Values held;
     for (size_t i = 0; i < t->fields.size(); ++i) {
         Py_INCREF(found[i]);
-        values.add(found[i]);
+        held.add(found[i]);
     }
     PyObject *written[kMaxMembers];
-    Values owned;
+    Values computed;
     for (size_t m = 0; m < t->all.size(); ++m) {
+        if (t->all[m].source == Source::field) {
+            written[m] = found[t->field_of[m]];
+            continue;
+        }
         written[m] = gather(*t, m, found);
         if (written[m] == nullptr) return 0;
-        owned.add(written[m]);
+        computed.add(written[m]);
     }
     for (size_t m = 0; m < t->all.size(); ++m)
         if (emit(sink, t->all[m].key, written[m]) < 0) return -1;
