@@ -460,7 +460,7 @@ def no_encoder():
 def _jsonwriter_bytes(data, indent, converter):
     from tessel import _jsonwriter
 
-    return _jsonwriter.dumps(data, indent, converter).encode("utf-8")
+    return _jsonwriter.dumpb(data, indent, converter)
 
 
 def _plain(value, converter):

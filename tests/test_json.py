@@ -86,7 +86,7 @@ def test_writer_dumps_is_json_dumps_with_converter(data, indent, ensure_ascii):
     expected = json_text(data, indent=indent, default=convert, ensure_ascii=ensure_ascii)
     text = _jsonwriter.dumps(data, indent, convert, ensure_ascii=ensure_ascii)
     assert text == expected
-    text.encode("utf-8")
+    assert _jsonwriter.dumpb(data, indent, convert, ensure_ascii=ensure_ascii) == text.encode("utf-8")
 
 
 def test_layout_of_nested_and_empty_containers():
@@ -106,6 +106,7 @@ def test_many_long_and_escaped_keys_repeated_across_objects():
     for ensure_ascii in (True, False):
         expected = json_text(data, indent=4, ensure_ascii=ensure_ascii)
         assert _jsonwriter.dumps(data, 4, None, ensure_ascii=ensure_ascii) == expected
+        assert _jsonwriter.dumpb(data, 4, None, ensure_ascii=ensure_ascii) == expected.encode("utf-8")
     assert layerkit.exportDict2Json(data) == json_text(data)
 
 

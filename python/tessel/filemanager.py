@@ -57,7 +57,7 @@ def writeJson(path, data, indent, converter):
     a sync per file (milliseconds each) would cost more than all the rest of an
     export of a few hundred images.
     """
-    _replace_file(resolve(path), _jsonwriter.dumps(data, indent, converter).encode("utf-8"))
+    _replace_file(resolve(path), _jsonwriter.dumpb(data, indent, converter))
 
 
 def _replace_file(target, encoded):

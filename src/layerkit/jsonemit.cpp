@@ -277,6 +277,13 @@ public:
     Emitter(const Emitter &) = delete;
     Emitter &operator=(const Emitter &) = delete;
 
+    /// The text as UTF-8, which is what the buffer holds unless the indent is text
+    /// that Python must judge (a lone surrogate in it cannot be encoded).
+    py::bytes finish_utf8() {
+        if (raw_indent_) return py::reinterpret_borrow<py::bytes>(own(PyUnicode_AsUTF8String(finish().ptr())));
+        return py::bytes(out_.data(), out_.size());
+    }
+
     py::str finish() {
         const auto *p = reinterpret_cast<const unsigned char *>(out_.data());
         const size_t size = out_.size();
@@ -765,6 +772,12 @@ py::str dumps(py::handle value, const Options &options) {
     Emitter emitter(options);
     emitter.value(value.ptr(), 0);
     return emitter.finish();
+}
+
+py::bytes dumps_utf8(py::handle value, const Options &options) {
+    Emitter emitter(options);
+    emitter.value(value.ptr(), 0);
+    return emitter.finish_utf8();
 }
 
 }  // namespace jsonemit

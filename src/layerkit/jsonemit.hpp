@@ -47,4 +47,7 @@ struct MembersApi {
 /// that holds itself, RecursionError for nesting too deep to walk.
 py::str dumps(py::handle value, const Options &options);
 
+/// dumps(value, options) encoded as UTF-8, without building the text object first.
+py::bytes dumps_utf8(py::handle value, const Options &options);
+
 }  // namespace jsonemit
