@@ -2,8 +2,9 @@
 ///
 /// Every class is a pybind11 class over an empty C++ struct whose fields live in the
 /// instance __dict__. Hooks (`read`, `fixdata`, `export`) are C++ functions taking the
-/// Python `self`; an override calls its base's function directly, then adds its own
-/// keys, and every hook that another hook triggers is looked up on `self` so that a
+/// Python `self`; `read` calls its base's function directly, then adds its own work;
+/// each class's `fixdata` writes its member table (layout.hpp), its base's members
+/// first; every hook that another hook triggers is looked up on `self` so that a
 /// Python subclass's override wins.
 #pragma once
 
