@@ -110,6 +110,16 @@ def test_many_long_and_escaped_keys_repeated_across_objects():
     assert layerkit.exportDict2Json(data) == json_text(data)
 
 
+def test_converter_may_write_json_itself_and_failures_leave_the_writer_usable():
+    data = [{"a": object()}, "x" * 100_000, object()]
+    inner = {"inner": ["y" * 70_000, 2]}
+    expected = json.dumps(data, indent=4, default=lambda o: json.dumps(inner, indent=2))
+    assert _jsonwriter.dumps(data, 4, lambda o: _jsonwriter.dumps(inner, 2, None)) == expected
+    with pytest.raises(ZeroDivisionError):
+        _jsonwriter.dumps(data, 4, lambda o: 1 / 0)
+    assert _jsonwriter.dumps(["z" * 10, 1], 4, None) == json.dumps(["z" * 10, 1], indent=4)
+
+
 def test_writer_text_is_raw_unicode_with_surrogates_escaped():
     text = _jsonwriter.dumps({"图": ["😀", "\ud83d", "a\udc00b", "\x7f\n"]}, 2, None)
     assert text == '{\n  "图": [\n    "😀",\n    "\\ud83d",\n    "a\\udc00b",\n    "\x7f\\n"\n  ]\n}'

@@ -9,6 +9,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,35 @@ constexpr char kHex[] = "0123456789abcdef";
 
 /// Growing UTF-8 output. Writers reserve the most room a piece can take, then store
 /// through a raw pointer: the per-character cost is a table look-up and a store.
+///
+/// The memory of one buffer is kept from one call to the next (up to kKeptBytes): an
+/// export writes a large prefab and hundreds of meta files, and fresh pages for every
+/// file would cost the kernel more than writing the text does. A call that starts
+/// while that memory is in use (a converter writing JSON itself, another thread
+/// while a converter runs) gets a buffer of its own.
 class Buffer {
 public:
-    Buffer() = default;
-    ~Buffer() { std::free(data_); }
+    Buffer() {
+        if (!kept_busy_) {
+            kept_busy_ = true;
+            using_kept_ = true;
+            std::swap(data_, kept_);
+            std::swap(capacity_, kept_capacity_);
+        }
+    }
+    ~Buffer() {
+        if (!using_kept_) {
+            std::free(data_);
+            return;
+        }
+        if (capacity_ <= kKeptBytes) {
+            kept_ = data_;
+            kept_capacity_ = capacity_;
+        } else {
+            std::free(data_);
+        }
+        kept_busy_ = false;
+    }
     Buffer(const Buffer &) = delete;
     Buffer &operator=(const Buffer &) = delete;
 
@@ -79,9 +105,16 @@ public:
     size_t size() const { return size_; }
 
 private:
+    static constexpr size_t kKeptBytes = size_t{32} << 20;
+    // The interpreter lock serializes every Buffer's construction and destruction.
+    static inline char *kept_ = nullptr;
+    static inline size_t kept_capacity_ = 0;
+    static inline bool kept_busy_ = false;
+
     char *data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
+    bool using_kept_ = false;
 
     void grow(size_t n) {
         if (n > SIZE_MAX / 2 - size_) throw std::bad_alloc();
