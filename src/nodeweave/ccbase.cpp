@@ -52,14 +52,14 @@ void component_init(py::handle self) {
     self.attr("_enabled") = py::bool_(true);
 }
 
-layout::Specs base_members() { return {{"__type__", "cctype"}}; }
+layout::Rows base_members() { return {{"__type__", "cctype"}}; }
 
-layout::Specs name_members() { return base_members() + layout::Specs{{"_name", "name", layout::Source::pinyin}}; }
+layout::Rows name_members() { return base_members() + layout::Rows{{"_name", "name", layout::Source::pinyin}}; }
 
-layout::Specs item_members() { return name_members() + layout::Specs{{"_objFlags", "_objFlags"}}; }
+layout::Rows item_members() { return name_members() + layout::Rows{{"_objFlags", "_objFlags"}}; }
 
-layout::Specs component_members() {
-    return item_members() + layout::Specs{{"node", "node"}, {"_enabled", "_enabled"}};
+layout::Rows component_members() {
+    return item_members() + layout::Rows{{"node", "node"}, {"_enabled", "_enabled"}};
 }
 
 void bind_ccbase(py::module_ &m) {

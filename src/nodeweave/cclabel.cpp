@@ -74,8 +74,8 @@ void label_read(py::handle self) {
     self.attr("_N_fontFamily") = layer.attr("fontName");
 }
 
-layout::Specs label_members() {
-    layout::Specs own;
+layout::Rows label_members() {
+    layout::Rows own;
     for (const auto &[field, key] : kLabelKeys) own.push_back({key, field});
     return component_members() + own;
 }

@@ -89,8 +89,8 @@ void node_read(py::handle self) {
     }
 }
 
-layout::Specs node_members() {
-    layout::Specs own;
+layout::Rows node_members() {
+    layout::Rows own;
     for (const char *key : {"_parent", "_children", "_active", "_level", "_components", "_prefab",
                             "_opacity", "_color", "_contentSize", "_anchorPoint"})
         own.push_back({key, key});

@@ -18,7 +18,7 @@ void bind_ccprefab(py::module_ &m) {
         self.attr("meta") = py::none();
     });
     // `meta` is the .prefab.meta model, written to its own file.
-    layout::Specs own;
+    layout::Rows own;
     for (const char *key : {"_objFlags", "_native", "data", "optimizationPolicy", "asyncLoadAssets"})
         own.push_back({key, key});
     def_fixdata(prefab, layout::Wrap::none, name_members() + own);
@@ -42,7 +42,7 @@ void bind_ccprefab(py::module_ &m) {
     });
     def_fixdata(info, layout::Wrap::none,
                 base_members() +
-                    layout::Specs{{"root", "root"}, {"asset", "asset"}, {"fileId", "fileId"}, {"sync", "sync"}});
+                    layout::Rows{{"root", "root"}, {"asset", "asset"}, {"fileId", "fileId"}, {"sync", "sync"}});
 }
 
 }  // namespace objects

@@ -94,7 +94,7 @@ PyObject *g_meta_sprite = nullptr;
 PyObject *g_uuid = nullptr;
 PyObject *g_uuid_key = nullptr;
 
-Member member(const Spec &spec) { return {intern(spec.key), intern(spec.field), spec.source}; }
+Member member(const Row &row) { return {intern(row.key), intern(row.field), row.source}; }
 
 py::object value_of(py::handle self, const Member &m) {
     if (m.source == Source::sprite_frame) {
@@ -239,25 +239,25 @@ const jsonemit::MembersApi kApi{&write_members};
 
 }  // namespace
 
-Specs operator+(Specs head, const Specs &tail) {
+Rows operator+(Rows head, const Rows &tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
 }
 
-const Layout *define(py::handle cls, Wrap wrap, const Specs &specs) {
+const Layout *define(py::handle cls, Wrap wrap, const Rows &rows) {
     auto t = std::make_unique<Layout>();
     t->type = reinterpret_cast<PyTypeObject *>(cls.ptr());
-    for (const Spec &spec : specs) t->fix.push_back(member(spec));
-    Specs before, after;
+    for (const Row &row : rows) t->fix.push_back(member(row));
+    Rows before, after;
     if (wrap == Wrap::item) after = {{"_id", "id"}};
     if (wrap == Wrap::meta) {
         before = {{"ver", "ver"}, {"uuid", "uuid"}};
         after = {{"subMetas", "subMetas"}};
     }
-    for (const Spec &spec : before + specs + after) {
-        t->all.push_back(member(spec));
+    for (const Row &row : before + rows + after) {
+        t->all.push_back(member(row));
         t->field_of.push_back(t->field(t->all.back().field));
-        if (spec.source == Source::sprite_frame) t->meta_sprite = t->field(intern("metaSprite"));
+        if (row.source == Source::sprite_frame) t->meta_sprite = t->field(intern("metaSprite"));
     }
     if (t->all.size() > kMaxMembers || t->fields.size() > kMaxMembers)
         throw std::logic_error("layout: too many members");

@@ -23,15 +23,15 @@ enum class Source {
 };
 
 /// One member as the tables spell it.
-struct Spec {
+struct Row {
     const char *key;
     const char *field;
     Source source = Source::field;
 };
-using Specs = std::vector<Spec>;
+using Rows = std::vector<Row>;
 
 /// `head` followed by `tail`: a class's table is its base's plus its own members.
-Specs operator+(Specs head, const Specs &tail);
+Rows operator+(Rows head, const Rows &tail);
 
 /// The keys export() puts around those of fixdata.
 enum class Wrap {
@@ -42,9 +42,9 @@ enum class Wrap {
 
 struct Layout;
 
-/// Registers the table of `cls` (its fixdata writes `specs`; its export wraps them as
+/// Registers the table of `cls` (its fixdata writes `rows`; its export wraps them as
 /// `wrap` says) and returns it for the class's fixdata.
-const Layout *define(py::handle cls, Wrap wrap, const Specs &specs);
+const Layout *define(py::handle cls, Wrap wrap, const Rows &rows);
 
 /// fixdata of a class with table `table`: every member into `data`, read from `self`
 /// through attribute lookup.

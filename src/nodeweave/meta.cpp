@@ -34,9 +34,9 @@ py::dict meta_export(py::handle self) {
 /// fixdata of a meta model: the listed attributes under their own names.
 template <typename Class>
 void def_meta_fixdata(Class &cls, std::initializer_list<const char *> keys) {
-    layout::Specs specs;
-    for (const char *key : keys) specs.push_back({key, key});
-    def_fixdata(cls, layout::Wrap::meta, specs);
+    layout::Rows rows;
+    for (const char *key : keys) rows.push_back({key, key});
+    def_fixdata(cls, layout::Wrap::meta, rows);
 }
 
 }  // namespace

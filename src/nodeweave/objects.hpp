@@ -71,16 +71,16 @@ void component_init(py::handle self);
 
 /// The members that the fixdata of CCBase, CCName, CCItem and CCComponent write,
 /// which every subclass's table begins with.
-layout::Specs base_members();
-layout::Specs name_members();
-layout::Specs item_members();
-layout::Specs component_members();
+layout::Rows base_members();
+layout::Rows name_members();
+layout::Rows item_members();
+layout::Rows component_members();
 
-/// Defines `fixdata` of `cls`: the members of `specs` into the dictionary, in order
+/// Defines `fixdata` of `cls`: the members of `rows` into the dictionary, in order
 /// (`wrap`: the keys that the class's export puts around them).
 template <typename Class>
-void def_fixdata(Class &cls, layout::Wrap wrap, const layout::Specs &specs) {
-    const layout::Layout *table = layout::define(cls, wrap, specs);
+void def_fixdata(Class &cls, layout::Wrap wrap, const layout::Rows &rows) {
+    const layout::Layout *table = layout::define(cls, wrap, rows);
     cls.def(
         "fixdata", [table](py::object self, py::object data) { layout::fixdata(self, data, *table); },
         py::arg("data"), "Insert this object's keys into `data`.");
