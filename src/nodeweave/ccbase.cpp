@@ -56,10 +56,10 @@ layout::Rows base_members() { return {{"__type__", "cctype"}}; }
 
 layout::Rows name_members() { return base_members() + layout::Rows{{"_name", "name", layout::Source::pinyin}}; }
 
-layout::Rows item_members() { return name_members() + layout::Rows{{"_objFlags", "_objFlags"}}; }
+layout::Rows item_members() { return name_members() + layout::named({"_objFlags"}); }
 
 layout::Rows component_members() {
-    return item_members() + layout::Rows{{"node", "node"}, {"_enabled", "_enabled"}};
+    return item_members() + layout::named({"node", "_enabled"});
 }
 
 void bind_ccbase(py::module_ &m) {

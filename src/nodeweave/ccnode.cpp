@@ -90,17 +90,13 @@ void node_read(py::handle self) {
 }
 
 layout::Rows node_members() {
-    layout::Rows own;
-    for (const char *key : {"_parent", "_children", "_active", "_level", "_components", "_prefab",
-                            "_opacity", "_color", "_contentSize", "_anchorPoint"})
-        own.push_back({key, key});
     // The parent-relative position is what the engine reads; `_position` is the
     // document position the position pass works from.
-    own.push_back({"_position", "_localPosition"});
-    for (const char *key :
-         {"_scale", "_rotationX", "_rotationY", "_quat", "_skewX", "_skewY", "groupIndex"})
-        own.push_back({key, key});
-    return item_members() + own;
+    return item_members() +
+           layout::named({"_parent", "_children", "_active", "_level", "_components", "_prefab", "_opacity",
+                          "_color", "_contentSize", "_anchorPoint"}) +
+           layout::Rows{{"_position", "_localPosition"}} +
+           layout::named({"_scale", "_rotationX", "_rotationY", "_quat", "_skewX", "_skewY", "groupIndex"});
 }
 
 }  // namespace

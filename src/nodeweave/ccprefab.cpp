@@ -18,10 +18,8 @@ void bind_ccprefab(py::module_ &m) {
         self.attr("meta") = py::none();
     });
     // `meta` is the .prefab.meta model, written to its own file.
-    layout::Rows own;
-    for (const char *key : {"_objFlags", "_native", "data", "optimizationPolicy", "asyncLoadAssets"})
-        own.push_back({key, key});
-    def_fixdata(prefab, layout::Wrap::none, name_members() + own);
+    def_fixdata(prefab, layout::Wrap::none,
+                name_members() + layout::named({"_objFlags", "_native", "data", "optimizationPolicy", "asyncLoadAssets"}));
     prefab.def_property_readonly(
         "metaPath",
         [](py::object self) {
@@ -42,7 +40,7 @@ void bind_ccprefab(py::module_ &m) {
     });
     def_fixdata(info, layout::Wrap::none,
                 base_members() +
-                    layout::Rows{{"root", "root"}, {"asset", "asset"}, {"fileId", "fileId"}, {"sync", "sync"}});
+                    layout::named({"root", "asset", "fileId", "sync"}));
 }
 
 }  // namespace objects

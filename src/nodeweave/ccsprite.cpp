@@ -90,11 +90,9 @@ void sprite_create_meta(py::handle self) {
 
 layout::Rows sprite_members() {
     // The frame reference is pointed at the sprite-frame UUID as it is written.
-    layout::Rows own{{"_spriteFrame", "_spriteFrame", layout::Source::sprite_frame}};
-    for (const char *key : {"_type", "_sizeMode", "_fillType", "_fillCenter", "_fillStart", "_fillRange",
-                            "_isTrimmedMode", "_state", "_atlas", "_srcBlendFactor", "_dstBlendFactor"})
-        own.push_back({key, key});
-    return component_members() + own;
+    return component_members() + layout::Rows{{"_spriteFrame", "_spriteFrame", layout::Source::sprite_frame}} +
+           layout::named({"_type", "_sizeMode", "_fillType", "_fillCenter", "_fillStart", "_fillRange",
+                          "_isTrimmedMode", "_state", "_atlas", "_srcBlendFactor", "_dstBlendFactor"});
 }
 
 }  // namespace

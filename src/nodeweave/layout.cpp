@@ -239,6 +239,12 @@ const jsonemit::MembersApi kApi{&write_members};
 
 }  // namespace
 
+Rows named(std::initializer_list<const char *> names) {
+    Rows rows;
+    for (const char *name : names) rows.push_back({name, name});
+    return rows;
+}
+
 Rows operator+(Rows head, const Rows &tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
@@ -251,8 +257,8 @@ const Layout *define(py::handle cls, Wrap wrap, const Rows &rows) {
     Rows before, after;
     if (wrap == Wrap::item) after = {{"_id", "id"}};
     if (wrap == Wrap::meta) {
-        before = {{"ver", "ver"}, {"uuid", "uuid"}};
-        after = {{"subMetas", "subMetas"}};
+        before = named({"ver", "uuid"});
+        after = named({"subMetas"});
     }
     for (const Row &row : before + rows + after) {
         t->all.push_back(member(row));

@@ -9,6 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace py = pybind11;
@@ -29,6 +30,9 @@ struct Row {
     Source source = Source::field;
 };
 using Rows = std::vector<Row>;
+
+/// Members written under the names of the attributes they come from.
+Rows named(std::initializer_list<const char *> names);
 
 /// `head` followed by `tail`: a class's table is its base's plus its own members.
 Rows operator+(Rows head, const Rows &tail);

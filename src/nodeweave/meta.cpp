@@ -2,9 +2,7 @@
 
 #include "host/pyclass.hpp"
 
-#include <initializer_list>
 #include <utility>
-#include <vector>
 
 namespace objects {
 
@@ -29,14 +27,6 @@ py::dict meta_export(py::handle self) {
 [[noreturn]] void raise_meta_error(const py::str &message) {
     PyErr_SetObject(global("MetaFileError").ptr(), message.ptr());
     throw py::error_already_set();
-}
-
-/// fixdata of a meta model: the listed attributes under their own names.
-template <typename Class>
-void def_meta_fixdata(Class &cls, std::initializer_list<const char *> keys) {
-    layout::Rows rows;
-    for (const char *key : keys) rows.push_back({key, key});
-    def_fixdata(cls, layout::Wrap::meta, rows);
 }
 
 }  // namespace
@@ -82,7 +72,7 @@ void bind_meta(py::module_ &m) {
     base.def(
         "export", [](py::object self) { return meta_export(self); },
         "\"ver\", \"uuid\", the keys of fixdata, then the shared \"subMetas\".");
-    def_meta_fixdata(base, {});
+    def_fixdata(base, layout::Wrap::meta, {});
 
     py::class_<CCMetaPrefab, CCMetaBase> prefab(m, "CCMetaPrefab", py::dynamic_attr(),
                                                 "The document's .prefab.meta.");
@@ -94,7 +84,7 @@ void bind_meta(py::module_ &m) {
             self.attr("asyncLoadAssets") = py::bool_(false);
         },
         py::arg("uuid") = py::none(), py::arg("version") = "1.0.1");
-    def_meta_fixdata(prefab, {"optimizationPolicy", "asyncLoadAssets"});
+    def_fixdata(prefab, layout::Wrap::meta, layout::named({"optimizationPolicy", "asyncLoadAssets"}));
 
     py::class_<CCMetaSprite, CCMetaBase> sprite(m, "CCMetaSprite", py::dynamic_attr(),
                                                 "A texture's .png.meta.");
@@ -108,7 +98,8 @@ void bind_meta(py::module_ &m) {
             self.attr("premultiplyAlpha") = py::bool_(false);
         },
         py::arg("uuid") = py::none(), py::arg("version") = "2.2.0");
-    def_meta_fixdata(sprite, {"type", "wrapMode", "filterMode", "premultiplyAlpha"});
+    def_fixdata(sprite, layout::Wrap::meta,
+                layout::named({"type", "wrapMode", "filterMode", "premultiplyAlpha"}));
 
     py::class_<CCMetaSpriteSub, CCMetaBase> sub(m, "CCMetaSpriteSub", py::dynamic_attr(),
                                                 "The sprite-frame entry of a texture meta.");
@@ -127,9 +118,10 @@ void bind_meta(py::module_ &m) {
         },
         py::arg("uuid") = py::none(), py::arg("version") = "1.0.3",
         py::arg("parentUUID") = py::none());
-    def_meta_fixdata(sub, {"rawTextureUuid", "trimType", "trimThreshold", "rotated", "offsetX",
-                           "offsetY", "trimX", "trimY", "width", "height", "rawWidth", "rawHeight",
-                           "borderTop", "borderBottom", "borderLeft", "borderRight"});
+    def_fixdata(sub, layout::Wrap::meta,
+                layout::named({"rawTextureUuid", "trimType", "trimThreshold", "rotated", "offsetX", "offsetY",
+                               "trimX", "trimY", "width", "height", "rawWidth", "rawHeight", "borderTop",
+                               "borderBottom", "borderLeft", "borderRight"}));
 }
 
 }  // namespace objects

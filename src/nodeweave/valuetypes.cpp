@@ -14,9 +14,9 @@ void vec2_init(py::handle self, py::object x, py::object y) {
     self.attr("y") = std::move(y);
 }
 
-layout::Rows vec2_members() { return base_members() + layout::Rows{{"x", "x"}, {"y", "y"}}; }
+layout::Rows vec2_members() { return base_members() + layout::named({"x", "y"}); }
 
-layout::Rows vec3_members() { return vec2_members() + layout::Rows{{"z", "z"}}; }
+layout::Rows vec3_members() { return vec2_members() + layout::named({"z"}); }
 
 void vec3_init(py::handle self, py::object x, py::object y, py::object z) {
     vec2_init(self, std::move(x), std::move(y));
@@ -33,7 +33,7 @@ void bind_valuetypes(py::module_ &m) {
         for (const char *channel : {"r", "g", "b", "a"}) self.attr(channel) = py::int_(255);
     });
     def_fixdata(color, layout::Wrap::none,
-                base_members() + layout::Rows{{"r", "r"}, {"g", "g"}, {"b", "b"}, {"a", "a"}});
+                base_members() + layout::named({"r", "g", "b", "a"}));
 
     py::class_<CCSize, CCBase> size(m, "CCSize", py::dynamic_attr(), "Width and height in pixels.");
     size.attr("cctype") = "cc.Size";
@@ -42,7 +42,7 @@ void bind_valuetypes(py::module_ &m) {
         self.attr("width") = py::int_(0);
         self.attr("height") = py::int_(0);
     });
-    def_fixdata(size, layout::Wrap::none, base_members() + layout::Rows{{"width", "width"}, {"height", "height"}});
+    def_fixdata(size, layout::Wrap::none, base_members() + layout::named({"width", "height"}));
 
     py::class_<CCVec2, CCBase> vec2(m, "CCVec2", py::dynamic_attr(), "A 2D vector.");
     vec2.attr("cctype") = "cc.Vec2";
@@ -69,7 +69,7 @@ void bind_valuetypes(py::module_ &m) {
             self.attr("w") = std::move(w);
         },
         py::arg("x") = 0, py::arg("y") = 0, py::arg("z") = 0, py::arg("w") = 1);
-    def_fixdata(quat, layout::Wrap::none, vec3_members() + layout::Rows{{"w", "w"}});
+    def_fixdata(quat, layout::Wrap::none, vec3_members() + layout::named({"w"}));
 }
 
 }  // namespace objects
