@@ -1,6 +1,7 @@
 import json
 import logging
 import os
+import sys
 from pathlib import Path
 
 import pytest
@@ -122,6 +123,20 @@ def test_replaced_classes_are_honoured(monkeypatch):
     nodeweave.refleshIdAndCreateMeta(psd)
     assert sum(isinstance(o, Node) for o in psd.totalInfo) == 5
     assert psd.totalInfo[1]._children == [{"__id__": 2}, {"__id__": 10}]
+
+
+@pytest.mark.skipif(sys.version_info < (3, 11), reason="exception notes need Python 3.11")
+@pytest.mark.parametrize("nested", [False, True], ids=["top", "nested"])
+def test_object_building_error_names_the_layer_once(nested):
+    def break_fill_color(engine):
+        style = engine["EngineDict"]["StyleRun"]["RunArray"][0]["StyleSheet"]["StyleSheetData"]
+        style["FillColor"] = {"Type": 1}
+
+    text = Text("Title", "x", edit=break_fill_color)
+    psd = YPSD(build_psd(Doc(50, 50, [Group("outer", [text])] if nested else [text])), "doc.psd")
+    with pytest.raises(KeyError) as info:
+        nodeweave.initPsdInfo(psd)
+    assert info.value.__notes__ == [f"while reading layer 'Title' (id {layer_named(psd, 'Title').layer.layer_id})"]
 
 
 # ---------------------------------------------------------------------------

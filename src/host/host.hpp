@@ -23,6 +23,12 @@ py::module_ import_reader_layers();
 /// Writes `obj` and a newline to sys.stdout exactly as Python's print(obj) does.
 void print(py::handle obj);
 
+/// Names the reader layer `layer` on the error being raised, as the note "while
+/// reading layer 'NAME' (id N)", unless a layer inside it was named already: the
+/// innermost layer wins. Never fails; Pythons before 3.11 (no add_note) get the
+/// error unchanged.
+void note_layer(const py::error_already_set &err, py::handle layer);
+
 /// Host services of `filemanager`, looked up on the module's global at every call so
 /// that a host or a test can replace the module or any of its functions.
 namespace filemanager {

@@ -6,8 +6,6 @@ namespace infos {
 
 namespace {
 
-constexpr const char *kNoteLead = "while reading layer ";
-
 /// Makes the layer-info object for one reader child, or None when it is left out.
 py::object make_child(py::handle self, py::handle child) {
     bool exportable = py::bool_(self.attr("isExportable")(child));
@@ -23,34 +21,6 @@ py::object make_child(py::handle self, py::handle child) {
     return py::none();
 }
 
-bool has_layer_note(py::handle exc) {
-    py::object notes = py::getattr(exc, "__notes__", py::none());
-    if (!py::isinstance<py::list>(notes)) return false;
-    for (py::handle note : notes) {
-        if (py::isinstance<py::str>(note) &&
-            py::bool_(note.attr("startswith")(kNoteLead)))
-            return true;
-    }
-    return false;
-}
-
-/// Names the reader layer that failed on the exception, once: the innermost layer
-/// wins, because enclosing groups see the note already there. Pythons without
-/// add_note (before 3.11) get the exception unchanged.
-void add_layer_note(const py::error_already_set &err, py::handle child) {
-    py::object exc = err.value();
-    if (!py::hasattr(exc, "add_note") || has_layer_note(exc)) return;
-    py::object name = py::none(), id = py::none();
-    try {
-        name = host::reader::name(child);
-        id = host::reader::layer_id(child);
-    } catch (py::error_already_set &) {
-        // A layer that cannot even report its name or id is named as far as it can be.
-    }
-    py::str note = py::str(std::string(kNoteLead) + "{!r} (id {})").format(name, id);
-    exc.attr("add_note")(note);
-}
-
 }  // namespace
 
 void group_init(py::handle self, py::handle group) {
@@ -62,11 +32,7 @@ void group_init(py::handle self, py::handle group) {
         try {
             info = make_child(self, child);
         } catch (py::error_already_set &err) {
-            try {
-                add_layer_note(err, child);
-            } catch (py::error_already_set &) {
-                // The note is a courtesy: the original error goes on unchanged.
-            }
+            host::note_layer(err, child);
             throw;
         }
         if (info.is_none()) continue;

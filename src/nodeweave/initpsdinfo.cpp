@@ -18,9 +18,14 @@ void append(py::handle total, py::handle own, py::handle obj) {
     own.attr("append")(obj);
 }
 
-}  // namespace
+/// The reader layer of a layer info, for naming it on an error; None for the
+/// document, whose errors already name its file.
+py::object reader_layer(py::handle group) {
+    if (is_a(group, "YPSD")) return py::none();
+    return py::getattr(group, "layer", py::none());
+}
 
-void initPsdInfo(py::handle group, py::handle level) {
+void build(py::handle group, py::handle level) {
     py::object total = group.attr("root").attr("totalInfo");
     py::object own = group.attr("infolist");
     const bool is_document = is_a(group, "YPSD");
@@ -55,6 +60,23 @@ void initPsdInfo(py::handle group, py::handle level) {
     py::object info = make("CCPrefabInfo", group);
     info.attr("read")();
     append(total, own, info);
+}
+
+}  // namespace
+
+void initPsdInfo(py::handle group, py::handle level) {
+    try {
+        build(group, level);
+    } catch (py::error_already_set &err) {
+        py::object layer = py::none();
+        try {
+            layer = reader_layer(group);
+        } catch (py::error_already_set &) {
+            // Unnamed then: the original error is what matters.
+        }
+        if (!layer.is_none()) host::note_layer(err, layer);
+        throw;
+    }
 }
 
 }  // namespace passes
