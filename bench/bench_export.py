@@ -241,7 +241,7 @@ class Clock:
 
 
 def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
-    """Export ``path`` into ``outdir`` the way tessel.cli.export_document does, timing each phase.
+    """Export ``path`` into ``outdir`` the way tessel.export.export_psd does, timing each phase.
 
     Returns (Sample per phase, the document root).  "CLI bookkeeping" is what
     the command does between the phases: target path checks, image names,
@@ -251,11 +251,11 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
     """
     from psd_tools import PSDImage
 
-    from tessel import cli, infos, nodeweave
+    from tessel import export as road, infos, nodeweave
 
     clock = Clock()
     start = _now()
-    name = cli.document_name(path)
+    name = road.document_name(path)
     with clock.phase("PSD open"):
         if psdimage is None:
             psdimage = PSDImage.open(path, parse_limits=limits)
@@ -263,7 +263,7 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
         with contextlib.redirect_stdout(io.StringIO()):
             psd = infos.YPSD(psdimage, path)
         psd.name = name
-    inside = cli.Inside(outdir)
+    inside = road.Inside(outdir)
     with clock.phase("initPsdInfo"):
         nodeweave.initPsdInfo(psd)
     with clock.phase("fixPosition"):
@@ -281,7 +281,7 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
     if images:
         work = image_work(psd, folder, inside)
         with clock.phase("image saving"):
-            staged = cli.save_images(work, jobs)
+            staged = road.save_images(work, jobs)
         for tmp, target in staged:
             os.replace(tmp, target)
     with clock.phase("saveToPrefab"):
@@ -296,10 +296,10 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
 
 def image_work(psd, folder, inside=None):
     """(layer, target) pairs as the CLI makes them: one per image name, the last layer winning."""
-    from tessel import cli
+    from tessel import export as road
 
     targets = {}
-    for layer in cli.pixel_layers(psd):
+    for layer in road.pixel_layers(psd):
         target = os.path.join(folder, layer.imageName + ".png")
         if inside is not None:
             target = inside.check(target, layer)
@@ -310,11 +310,11 @@ def image_work(psd, folder, inside=None):
 
 def save_images_timed(psd, jobs):
     """Every image of ``psd`` saved on ``jobs`` threads into a new folder; returns the Sample."""
-    from tessel import cli
+    from tessel import export as road
 
     work = image_work(psd, _scratch("images-"))
     start = _now()
-    staged = cli.save_images(work, jobs)
+    staged = road.save_images(work, jobs)
     for tmp, target in staged:
         os.replace(tmp, target)
     return _since(start)

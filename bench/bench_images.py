@@ -5,7 +5,7 @@
 Builds (once, cached under build/bench/) a 2048x2048 document of pixel layers of
 mixed sizes up to 1024x1024, filled with gradients and noise so that PNG
 encoding does real work, then saves every layer's image the way `tessel export`
-does (tessel.cli.save_images) with each strategy, best of --repeat runs.  Every
+does (tessel.road.save_images) with each strategy, best of --repeat runs.  Every
 run starts from a freshly opened document: a layer caches its decoded image.
 The last row, "decode", only decodes the layers: the part that holds the GIL
 and that no thread can overlap.
@@ -22,7 +22,7 @@ from concurrent.futures import ProcessPoolExecutor
 
 from PIL import Image, ImageChops
 
-from tessel import cli
+from tessel import export as road
 from tessel.testing import Doc, Group, Pixel, write_psd
 
 SIZES = (16, 32, 64, 128, 256, 512, 1024)
@@ -54,18 +54,18 @@ def build_document(path, layers, seed=7):
 
 
 def _work(psd, folder):
-    return [(layer, os.path.join(folder, layer.imageName + ".png")) for layer in cli.pixel_layers(psd)]
+    return [(layer, os.path.join(folder, layer.imageName + ".png")) for layer in road.pixel_layers(psd)]
 
 
 def run_threads(path, folder, jobs):
-    psd = cli.open_document(path, None)
-    return cli.save_images(_work(psd, folder), jobs)
+    psd = road.open_document(path, None)
+    return road.save_images(_work(psd, folder), jobs)
 
 
 def run_decode(path, folder, jobs):
     """Only the GIL-bound part: decode every layer (psd-tools), encode nothing."""
-    psd = cli.open_document(path, None)
-    layers = list(cli.pixel_layers(psd))
+    psd = road.open_document(path, None)
+    layers = list(road.pixel_layers(psd))
     for layer in layers:
         layer.image
         layer._image = None
@@ -77,18 +77,18 @@ _worker_layers = None
 
 def _worker_open(path):
     global _worker_layers
-    _worker_layers = list(cli.pixel_layers(cli.open_document(path, None)))
+    _worker_layers = list(road.pixel_layers(road.open_document(path, None)))
 
 
 def _worker_save(index, target):
-    return cli._render(_worker_layers[index], target)
+    return road._render(_worker_layers[index], target)
 
 
 def run_processes(path, folder, jobs):
     """Each worker opens the document itself and saves the layers it is handed by index."""
-    psd = cli.open_document(path, None)
+    psd = road.open_document(path, None)
     work = _work(psd, folder)
-    order = sorted(range(len(work)), key=lambda i: cli._area(work[i][0]), reverse=True)
+    order = sorted(range(len(work)), key=lambda i: road._area(work[i][0]), reverse=True)
     with ProcessPoolExecutor(max_workers=jobs, initializer=_worker_open, initargs=(path,)) as pool:
         staged = list(pool.map(_worker_save, order, [work[i][1] for i in order]))
     return [tmp for tmp in staged if tmp]

@@ -12,7 +12,7 @@ import weakref
 
 import pytest
 
-from tessel import cli, infos, nodeweave
+from tessel import cli, export as road, infos, nodeweave
 from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd
 
 EXPORTS = 50
@@ -89,7 +89,7 @@ def test_finished_export_is_collected(document, outdir):
     nodeweave.initPsdInfo(psd)
     nodeweave.fixPosition(psd)
     nodeweave.refleshIdAndCreateMeta(psd)
-    layers = list(cli.pixel_layers(psd))
+    layers = list(road.pixel_layers(psd))
     for layer in layers:
         layer.save(str(outdir / (layer.imageName + ".png")))
     nodeweave.saveToPrefab(psd, "screen.prefab")

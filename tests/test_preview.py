@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from tessel import preview
+from tessel import check, preview
 from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd
 
 
@@ -206,7 +206,9 @@ def test_label_lines_break_at_line_feeds_only(tmp_path):
 
 def run(argv):
     parser = argparse.ArgumentParser(prog="tessel")
-    preview.register(parser.add_subparsers(dest="command", required=True))
+    sub = parser.add_subparsers(dest="command", required=True)
+    preview.register(sub)
+    check.register(sub)
     args = parser.parse_args(argv)
     return args.func(args)
 
@@ -240,7 +242,7 @@ SHARED_FILES = sorted(SHARED_PSD.glob("*.psd")) if SHARED_PSD.is_dir() else []
 def checked(tmp_path, doc, **kwargs):
     path = tmp_path / "design.psd"
     write_psd(doc, path)
-    return preview.check(path, **kwargs)
+    return check.check(path, **kwargs)
 
 
 def errors(result):
@@ -341,7 +343,7 @@ def test_pixel_layers_land_exactly_in_an_odd_sized_document(tmp_path):
 def shifted_export(dx, dy, drop_child=False):
     """The real export, then node 2 (the first layer, "bg") moved by (dx, dy), or the root's last child dropped."""
     def export(psd_path, outdir):
-        prefab = preview.default_export(psd_path, outdir)
+        prefab = check.default_export(psd_path, outdir)
         objects = json.loads(prefab.read_text(encoding="utf-8"))
         if drop_child:
             objects[1]["_children"].pop()
@@ -371,7 +373,7 @@ def test_check_command_reports_and_writes_the_side_by_side(tmp_path, capsys):
     path = tmp_path / "design.psd"
     write_psd(CENTRED, path)
     sheet = tmp_path / "sheet.png"
-    assert run(["check", str(path), "-o", str(sheet)]) == preview.EXIT_PLACED
+    assert run(["check", str(path), "-o", str(sheet)]) == check.EXIT_PLACED
     out = capsys.readouterr().out
     assert "misplaced layers: 0 of 5" in out and "differing pixels: 0.00%" in out
     with Image.open(sheet) as image:
@@ -381,7 +383,7 @@ def test_check_command_reports_and_writes_the_side_by_side(tmp_path, capsys):
 def test_check_command_refuses_an_unreadable_psd_in_one_line(tmp_path, capsys):
     bad = tmp_path / "bad.psd"
     bad.write_bytes(b"8BPS not really")
-    assert run(["check", str(bad), "-o", str(tmp_path / "s.png")]) == preview.EXIT_ERROR
+    assert run(["check", str(bad), "-o", str(tmp_path / "s.png")]) == check.EXIT_ERROR
     err = capsys.readouterr().err
     assert err.startswith("tessel check:") and err.count("\n") == 1
 
@@ -390,7 +392,7 @@ def test_check_command_refuses_an_unreadable_psd_in_one_line(tmp_path, capsys):
 @pytest.mark.parametrize("path", SHARED_FILES, ids=lambda p: p.name)
 def test_shared_psd_files_check_or_refuse_cleanly(path):
     try:
-        result = preview.check(path)
+        result = check.check(path)
     except preview.PreviewError as e:
         assert "\n" not in str(e)
         return

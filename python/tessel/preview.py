@@ -7,13 +7,6 @@ own "_position" (y up), its box spans ``position - anchor * size`` to
 with the document's size.  Sprites draw their PNG (a sliced sprite stretches its
 nine-slice image back to the node's size, corners kept), labels draw their text
 in the node's colour.
-
-``tessel check DESIGN.psd`` exports the document to a temporary folder, renders
-that prefab, composites the PSD with the export's own layer filter, and reports
-per exported layer how far its node's box lies from the layer's box, plus the
-share of differing pixels; it writes the two images side by side with a
-difference view.  Pixel layers and groups must land exactly; text layers may be
-off by one pixel, which is what the truncations of the position rules allow.
 """
 
 from __future__ import annotations
@@ -22,23 +15,11 @@ import json
 import math
 import re
 import sys
-import tempfile
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Callable, Optional
+from typing import Optional
 
 from PIL import Image, ImageDraw, ImageFont
-
-# Exit codes of `tessel check`: every layer placed, some misplaced, no check possible.
-EXIT_PLACED = 0
-EXIT_MISPLACED = 1
-EXIT_ERROR = 2
-
-# Largest placement error, in pixels, that each kind of layer may show.
-PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0}
-
-# The layer-name prefix that drops a layer and everything below it from the export.
-NOT_EXPORT = "NotExport"
 
 # Free fonts tried for labels, in order; Pillow's own default font comes last.
 # Fonts with CJK glyphs come first for text that needs them.
@@ -461,237 +442,6 @@ def preview(prefab, output, boxes: bool = False, font: Optional[str] = None) -> 
 
 
 # ---------------------------------------------------------------------------
-# Check against the PSD
-
-
-def layer_kind(layer) -> Optional[str]:
-    """"group", "text" or "pixel" for the layers the export turns into nodes, else None."""
-    from psd_tools.api.layers import Group, PixelLayer, TypeLayer
-
-    if isinstance(layer, Group):
-        return "group"
-    if isinstance(layer, TypeLayer):
-        return "text"
-    if isinstance(layer, PixelLayer):
-        return "pixel"
-    return None
-
-
-def is_exported(layer) -> bool:
-    """Whether the export makes a node of ``layer``: shown, not "NotExport", of a known kind, and so are its groups."""
-    while layer is not None and layer_kind(layer) is not None:
-        if not layer.visible or str(layer.name).startswith(NOT_EXPORT):
-            return False
-        parent = getattr(layer, "parent", None)
-        if parent is None or layer_kind(parent) is None:
-            return True
-        layer = parent
-    return False
-
-
-def exported_children(group) -> list:
-    """The children of a document or group that the export keeps, in document order."""
-    return [child for child in group if child.visible and not str(child.name).startswith(NOT_EXPORT) and layer_kind(child)]
-
-
-@dataclass
-class Placement:
-    """Where one exported layer lies in the PSD and where its node lands in the preview."""
-
-    path: str
-    kind: str
-    layer_box: tuple
-    node_box: tuple
-
-    @property
-    def offset(self) -> tuple:
-        """(dx, dy): the node box's top-left corner minus the layer box's, in pixels, y down."""
-        return (self.node_box[0] - self.layer_box[0], self.node_box[1] - self.layer_box[1])
-
-    @property
-    def error(self) -> float:
-        """The largest distance between a side of the node box and the same side of the layer box."""
-        return max(abs(n - l) for n, l in zip(self.node_box, self.layer_box))
-
-    @property
-    def misplaced(self) -> bool:
-        return self.error > PLACEMENT_LIMIT[self.kind]
-
-
-def placements(psd, layout: Layout) -> tuple:
-    """Pair every exported layer with its node, walking both trees in step.
-
-    The export makes one node per exported layer in document order, so the
-    n-th exported child of a group is the n-th child of its node.  Returns the
-    placements and the structural mismatches found.
-    """
-    found, problems = [], []
-
-    def walk(group, node: Node, prefix: str) -> None:
-        layers = exported_children(group)
-        if len(layers) != len(node.children):
-            problems.append(
-                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(node.children)} child nodes"
-            )
-        for layer, child in zip(layers, node.children):
-            path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
-            kind = layer_kind(layer)
-            box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
-            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child)))
-            if kind == "group":
-                walk(layer, child, path)
-
-    walk(psd, layout.root, "")
-    return found, problems
-
-
-def composite_psd(psd) -> Image.Image:
-    """The document as psd-tools composites it from the layers the export keeps, as RGBA."""
-    image = psd.composite(layer_filter=is_exported, color=1.0, alpha=0.0)
-    return image.convert("RGBA")
-
-
-def _flatten(image: Image.Image, size: tuple) -> Image.Image:
-    base = Image.new("RGBA", size, (255, 255, 255, 255))
-    if image.size != size:
-        padded = Image.new("RGBA", size, (0, 0, 0, 0))
-        padded.paste(image, (0, 0))
-        image = padded
-    return Image.alpha_composite(base, image).convert("RGB")
-
-
-def difference(expected: Image.Image, actual: Image.Image, tolerance: int) -> tuple:
-    """Compare two RGBA images flattened on white.
-
-    Returns the share of pixels whose largest channel difference exceeds
-    ``tolerance`` and a mask (mode "L", 255 where they differ).
-    """
-    size = (max(expected.width, actual.width), max(expected.height, actual.height))
-    a, b = _flatten(expected, size), _flatten(actual, size)
-    from PIL import ImageChops
-
-    channels = ImageChops.difference(a, b).split()
-    largest = channels[0]
-    for channel in channels[1:]:
-        largest = ImageChops.lighter(largest, channel)
-    mask = largest.point(lambda v: 255 if v > tolerance else 0)
-    total = size[0] * size[1]
-    differing = mask.histogram()[255]
-    return (differing / total if total else 0.0), mask
-
-
-def side_by_side(expected: Optional[Image.Image], actual: Image.Image, mask: Optional[Image.Image]) -> Image.Image:
-    """The PSD, the preview and the difference view (the PSD faded, differing pixels red) in a row.
-
-    Without a composite of the PSD its two panels stay grey.
-    """
-    w, h = actual.size
-    # Tiny documents grow in whole steps so that the panels stay readable.
-    scale = max(1, 256 // max(w, h, 1))
-    if scale > 1:
-        w, h = w * scale, h * scale
-        expected, actual, mask = (None if image is None else image.resize((w, h), Image.Resampling.NEAREST)
-                                  for image in (expected, actual, mask))
-    caption = 16
-    gap = 8
-    sheet = Image.new("RGB", (3 * w + 2 * gap, h + caption), (64, 64, 64))
-    panels = [("PSD", None), ("preview", _flatten(actual, (w, h))), ("difference", None)]
-    if expected is not None:
-        psd = _flatten(expected, (w, h))
-        faded = Image.blend(psd, Image.new("RGB", (w, h), (255, 255, 255)), 0.75)
-        faded.paste((230, 0, 0), (0, 0), mask)
-        panels[0], panels[2] = ("PSD", psd), ("difference", faded)
-    draw = ImageDraw.Draw(sheet)
-    font = default_font(12)
-    for i, (title, image) in enumerate(panels):
-        x = i * (w + gap)
-        if image is None:
-            draw.rectangle((x, caption, x + w - 1, caption + h - 1), fill=(128, 128, 128))
-            title += " (not composited)"
-        else:
-            sheet.paste(image, (x, caption))
-        draw.text((x + 2, 1), title, font=font, fill=(255, 255, 255))
-    return sheet
-
-
-@dataclass
-class CheckResult:
-    """What `tessel check` found for one document."""
-
-    placements: list
-    problems: list
-    differing: Optional[float]
-    sheet: Image.Image
-    composite_error: Optional[str] = None
-
-    @property
-    def misplaced(self) -> list:
-        return [p for p in self.placements if p.misplaced]
-
-    @property
-    def ok(self) -> bool:
-        return not self.misplaced and not self.problems
-
-
-def default_export(psd_path: str, outdir: str) -> Path:
-    """Export ``psd_path`` into ``outdir`` with `tessel export`; returns the prefab's path.
-
-    The export's own error line becomes the message of the PreviewError, so a
-    refused document still ends the check with one line.
-    """
-    import contextlib
-    import io
-
-    from tessel import cli
-
-    errors = io.StringIO()
-    with contextlib.redirect_stderr(errors):
-        code = cli.main(["export", str(psd_path), "-o", str(outdir), "-q"])
-    if code:
-        lines = [line for line in errors.getvalue().splitlines() if line.strip()]
-        reason = lines[-1] if lines else f"exit status {code}"
-        raise PreviewError(f"the export failed: {reason}")
-    prefabs = sorted(Path(outdir).glob("*.prefab"))
-    if len(prefabs) != 1:
-        raise PreviewError(f"the export of {psd_path} wrote {len(prefabs)} prefab files, not one")
-    return prefabs[0]
-
-
-def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
-          export: Optional[Callable[[str, str], Path]] = None) -> CheckResult:
-    """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
-
-    ``export(psd_path, outdir)`` writes the export and returns the prefab's
-    path; by default it is `tessel export`.
-    """
-    from psd_tools import PSDImage
-
-    try:
-        psd = PSDImage.open(psd_path)
-    except Exception as e:
-        detail = " ".join(str(e).split())
-        raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {detail})") from e
-    with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
-        layout, frames = load_prefab((export or default_export)(str(psd_path), outdir))
-        problems = []
-        rendered = render(layout, frames, fonts=Fonts(font), problems=problems)
-        boxed = render(layout, frames, boxes=True, fonts=Fonts(font)) if boxes else rendered
-    found, mismatches = placements(psd, layout)
-    # Effects and fills may need optional packages psd-tools does not require;
-    # without a composite the placements still stand, only the pixels go unmeasured.
-    try:
-        expected = composite_psd(psd)
-    except Exception as e:
-        first = str(e).strip().splitlines()[0] if str(e).strip() else ""
-        reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
-        return CheckResult(placements=found, problems=mismatches + problems, differing=None,
-                           sheet=side_by_side(None, boxed, None), composite_error=reason)
-    share, mask = difference(expected, rendered, tolerance)
-    return CheckResult(placements=found, problems=mismatches + problems, differing=share,
-                       sheet=side_by_side(expected, boxed, mask))
-
-
-# ---------------------------------------------------------------------------
 # Command line
 
 
@@ -702,28 +452,6 @@ def _printable(text: str) -> str:
 
 def _number(value: float) -> str:
     return f"{value:g}"
-
-
-def report(result: CheckResult, out=None) -> None:
-    """Print the per-layer placement table and the summary lines."""
-    out = out or sys.stdout
-    rows = [("layer", "kind", "dx", "dy", "error", "")]
-    for p in result.placements:
-        dx, dy = p.offset
-        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error),
-                     "MISPLACED" if p.misplaced else "ok"))
-    widths = [max(len(row[i]) for row in rows) for i in range(5)]
-    for row in rows:
-        cells = [row[0].ljust(widths[0]), row[1].ljust(widths[1])] + [row[i].rjust(widths[i]) for i in (2, 3, 4)]
-        print("  ".join(cells + [row[5]]).rstrip(), file=out)
-    for problem in result.problems:
-        print(f"problem: {_printable(problem)}", file=out)
-    if result.differing is None:
-        print(f"differing pixels: not measured (psd-tools cannot composite the document: "
-              f"{_printable(result.composite_error or '')})", file=out)
-    else:
-        print(f"differing pixels: {result.differing:.2%}", file=out)
-    print(f"misplaced layers: {len(result.misplaced)} of {len(result.placements)}", file=out)
 
 
 def _preview_command(args, console=None) -> int:
@@ -737,21 +465,8 @@ def _preview_command(args, console=None) -> int:
     return 0
 
 
-def _check_command(args, console=None) -> int:
-    try:
-        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes)
-        output = args.output or f"{Path(args.psd).stem}.check.png"
-        result.sheet.save(output, format="PNG")
-    except (PreviewError, OSError) as e:
-        print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
-        return EXIT_ERROR
-    report(result)
-    print(f"side by side: {output}")
-    return EXIT_PLACED if result.ok else EXIT_MISPLACED
-
-
 def register(subparsers) -> None:
-    """Add the `preview` and `check` commands to an argparse subparsers object.
+    """Add the `preview` command to an argparse subparsers object.
 
     Each command's ``func(args, console=None)`` runs it and returns the exit status.
     """
@@ -762,15 +477,3 @@ def register(subparsers) -> None:
     p.add_argument("--boxes", action="store_true", help="outline every node's box with its name")
     p.add_argument("--font", help="a TrueType/OpenType font file for the labels")
     p.set_defaults(func=_preview_command, quiet=False, verbose=False)
-
-    c = subparsers.add_parser("check", help="export a PSD and check that every node lands where its layer is",
-                              description="Export DESIGN.psd to a temporary folder, render it, and compare it with "
-                                          "the PSD. Exit status 0: every layer placed; 1: some layer misplaced; "
-                                          "2: no check possible.")
-    c.add_argument("psd", help="the PSD document")
-    c.add_argument("-o", "--output", help="the side-by-side PNG to write (default: DESIGN.check.png)")
-    c.add_argument("--tolerance", type=int, default=8,
-                   help="largest channel difference (0-255) still counted as equal (default: 8)")
-    c.add_argument("--boxes", action="store_true", help="outline the node boxes in the side-by-side preview")
-    c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
-    c.set_defaults(func=_check_command, quiet=False, verbose=False)

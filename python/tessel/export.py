@@ -1,0 +1,371 @@
+"""The export road as a library: one PSD document in, a prefab, its images and meta files out.
+
+    from tessel.export import ExportOptions, export_psd
+    result = export_psd("screen.psd", "assets/ui", ExportOptions(jobs=2))
+    print(result.prefab, result.files)
+
+``tessel export`` is a thin command over :func:`export_psd` and :func:`export_many`.
+"""
+
+import contextlib
+import gc
+import os
+import secrets
+import threading
+from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
+from dataclasses import dataclass, field
+from typing import List
+
+from tessel import filemanager
+from tessel.errors import DocumentError, describe
+
+
+@dataclass
+class ExportOptions:
+    """How a document is exported; the defaults give the standard export."""
+
+    #: threads that save layer images (PNG encoding releases the GIL)
+    jobs: int = field(default_factory=lambda: os.cpu_count() or 1)
+
+
+@dataclass
+class ExportResult:
+    """What one export wrote."""
+
+    psd: str  #: the document's path
+    name: str  #: the name it exports under
+    prefab: str  #: absolute path of the prefab file
+    files: List[str]  #: absolute paths of every file the export owns: prefab, images, meta files
+    nodes: int  #: cc.Node objects in the prefab
+    images: int  #: PNG files written
+    skipped: List[str] = field(default_factory=list)  #: one line per layer of a kind left out
+    warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
+
+
+# ---------------------------------------------------------------------------
+# Reading a document
+
+
+def _psd_reader():
+    try:
+        from psd_tools2 import PSDImage
+    except ImportError:
+        from psd_tools import PSDImage
+    return PSDImage
+
+
+def document_name(path):
+    """The name a document exports under: its file name without the extension."""
+    return os.path.splitext(os.path.basename(os.fspath(path)))[0]
+
+
+class _LineSink:
+    """A text stream that hands every complete line to a callback (None: drop them)."""
+
+    def __init__(self, sink):
+        self.sink = sink
+        self._pending = ""
+
+    def write(self, text):
+        self._pending += text
+        *lines, self._pending = self._pending.split("\n")
+        if self.sink is not None:
+            for line in lines:
+                self.sink(line)
+        return len(text)
+
+    def flush(self):
+        pass
+
+
+def open_document(path, stdout_lines):
+    """Open the PSD at ``path`` and build its layer-info tree, named after the file.
+
+    ``stdout_lines`` receives what the tree builder prints while it runs (the
+    line about each layer of a kind it skips), so that standard output carries
+    only what the command itself prints.
+    """
+    from tessel import infos
+
+    try:
+        psdimage = _psd_reader().open(os.fspath(path))
+    except OSError as e:
+        if e.errno is None:  # the reader's own complaint about the content
+            raise DocumentError(f"not a readable PSD file ({describe(e)})") from e
+        raise DocumentError(e.strerror or describe(e)) from e
+    except Exception as e:
+        raise DocumentError(f"not a readable PSD file ({describe(e)})") from e
+    with contextlib.redirect_stdout(_LineSink(stdout_lines)):
+        psd = infos.YPSD(psdimage, os.fspath(path))
+    # The reader calls every document "Root"; the prefab, its folder and every
+    # image name carry the file's name instead, so it must be set before any
+    # name is read and cached.
+    psd.name = document_name(path)
+    return psd
+
+
+def pixel_layers(group):
+    """Every pixel layer-info below ``group``, in document order."""
+    from tessel import infos
+
+    for child in group:
+        if isinstance(child, infos.YGroup):
+            yield from pixel_layers(child)
+        elif isinstance(child, infos.YLayer):
+            yield child
+
+
+# ---------------------------------------------------------------------------
+# Writing safely
+
+
+class Inside:
+    """Refuses any path that would land outside the output folder."""
+
+    def __init__(self, outdir):
+        self.root = os.path.realpath(outdir)
+
+    def check(self, path, layer=None):
+        """``path`` made absolute, after checking that it stays inside the output folder."""
+        try:
+            full = os.path.realpath(filemanager.resolve(path))
+        except ValueError:
+            full = None
+        if full is None or full == self.root or os.path.commonpath([self.root, full]) != self.root:
+            raise DocumentError(f"refusing to write {path!r}: it lies outside the output folder", layer)
+        return full
+
+
+def _temporary_beside(target):
+    """Reserve a fresh hidden name in the folder of ``target`` (created with the usual permissions)."""
+    folder, base = os.path.split(target)
+    while True:
+        tmp = os.path.join(folder, f".{base}.{secrets.token_hex(4)}.tmp")
+        try:
+            os.close(os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))
+            return tmp
+        except FileExistsError:
+            continue
+
+
+def _remove(path):
+    with contextlib.suppress(OSError):
+        os.unlink(path)
+
+
+def _render(layer, target):
+    """Save one layer's image to a temporary file beside ``target``.
+
+    Returns the temporary path, or None for a layer without pixels (the layer
+    writes nothing then).  The rendered image is dropped from the layer's cache
+    afterwards: nothing later reads it, and a few hundred layers of a large
+    document would otherwise all stay in memory at once.
+    """
+    tmp = _temporary_beside(target)
+    try:
+        layer.save(tmp)
+        layer._image = None
+        if os.path.getsize(tmp) == 0:
+            _remove(tmp)
+            return None
+        return tmp
+    except BaseException:
+        _remove(tmp)
+        raise
+
+
+def save_images(work, jobs, step=lambda: None):
+    """Save the images of ``work`` (pairs of layer and target path) to temporary files.
+
+    Returns the list of (temporary, target) pairs written.  On any failure every
+    temporary file is removed and the error, naming its layer, is raised: the
+    targets are untouched until the caller commits them.
+
+    With ``jobs`` > 1 the layers are saved on that many threads.  Decoding the
+    layer (psd-tools) holds the GIL, but PNG encoding in Pillow releases it, and
+    encoding is most of the time.  Largest layers go first so that no thread is
+    left with a big one at the end.
+    """
+    done = []
+    lock = threading.Lock()
+
+    def one(layer, target):
+        try:
+            tmp = _render(layer, target)
+        except Exception as e:
+            raise DocumentError(f"cannot save the image {target}: {describe(e)}", layer) from e
+        if tmp is not None:
+            with lock:
+                done.append((tmp, target))
+        step()
+
+    try:
+        if jobs <= 1 or len(work) < 2:
+            for layer, target in work:
+                one(layer, target)
+        else:
+            order = sorted(work, key=lambda item: _area(item[0]), reverse=True)
+            pool = ThreadPoolExecutor(max_workers=min(jobs, len(work)), thread_name_prefix="tessel-image")
+            try:
+                futures = [pool.submit(one, layer, target) for layer, target in order]
+                wait(futures, return_when=FIRST_EXCEPTION)
+            finally:
+                # Whatever ended the wait (a failed image, Ctrl-C), no queued image
+                # starts any more, and the running ones finish before the staged
+                # files are cleaned up.
+                pool.shutdown(wait=True, cancel_futures=True)
+            for future in futures:
+                if not future.cancelled() and future.exception() is not None:
+                    raise future.exception()
+    except BaseException:
+        for tmp, _ in done:
+            _remove(tmp)
+        raise
+    return done
+
+
+def _area(layer):
+    try:
+        return int(layer.width) * int(layer.height)
+    except Exception:
+        return 0
+
+
+# ---------------------------------------------------------------------------
+# The export road
+
+
+@contextlib.contextmanager
+def _output_dir(outdir):
+    """Relative paths the modules use (the meta files) resolve under ``outdir`` meanwhile."""
+    previous = filemanager.outputDir
+    filemanager.setOutputDir(outdir)
+    try:
+        yield
+    finally:
+        filemanager.outputDir = previous
+
+
+def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
+    """Export the PSD at ``path`` into ``outdir``; returns an :class:`ExportResult`.
+
+    ``progress(name, done, total)`` is called as images are saved (from the
+    saving threads); ``on_skipped(line)`` with the tree builder's line for each
+    layer of a kind the export has no object for (shapes, adjustments, ...).
+
+    Everything that can fail on the document's content (reading it, building the
+    object list, reading back earlier meta files, checking every target path)
+    happens before the first write.  The images are then staged under temporary
+    names and only moved into place when all of them succeeded; the prefab and
+    the meta files follow, each written atomically.  A failing document thus
+    leaves the output folder as it found it; the error is a :class:`DocumentError`
+    or the modules' own, with the failing layer in ``layer`` or in its notes.
+    """
+    options = options or ExportOptions()
+    outdir = os.path.abspath(os.fspath(outdir))
+    try:
+        os.makedirs(outdir, exist_ok=True)
+    except OSError as e:
+        raise DocumentError(f"cannot create the output folder: {describe(e)}") from e
+    try:
+        with _output_dir(outdir):
+            return _export(os.fspath(path), outdir, options, progress, on_skipped)
+    finally:
+        # A document's layer-info tree and prefab objects point at each other,
+        # so only a full collection frees them; CPython runs one rarely, and the
+        # objects of several exports would pile up in the heap meanwhile.
+        gc.collect()
+
+
+def _export(path, outdir, options, progress, on_skipped):
+    from tessel import nodeweave
+
+    name = document_name(path)
+    skipped = []
+
+    def unknown(line):
+        skipped.append(line)
+        if on_skipped is not None:
+            on_skipped(line)
+
+    psd = open_document(path, unknown)
+    inside = Inside(outdir)
+
+    nodeweave.initPsdInfo(psd)
+    nodeweave.fixPosition(psd)
+    prefab = psd.totalInfo[0]
+    sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)]
+    prefab_meta = inside.check(prefab.metaPath)
+    sprite_metas = [inside.check(sprite.metaPath, sprite.layer) for sprite in sprites]
+    # Reads back the UUIDs of an earlier export; a damaged meta file fails here,
+    # naming itself, before anything is written.
+    nodeweave.refleshIdAndCreateMeta(psd)
+
+    prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
+    folder = inside.check(os.path.join(outdir, name))
+    # Two layers with one image name share one file: the later layer's image
+    # stays, as it does for their meta file.
+    targets = {}
+    for layer in pixel_layers(psd):
+        target = inside.check(os.path.join(folder, layer.imageName + ".png"), layer)
+        targets.pop(target, None)
+        targets[target] = layer
+    work = [(layer, target) for target, layer in targets.items()]
+
+    step = _progress_steps(progress, name, len(work))
+
+    made_folder = not os.path.isdir(folder)
+    os.makedirs(folder, exist_ok=True)
+    try:
+        staged = save_images(work, options.jobs, step)
+        for tmp, target in staged:
+            os.replace(tmp, target)
+        nodeweave.saveToPrefab(psd, prefab_path)
+        nodeweave.saveMetaFile(prefab.meta, prefab.metaPath, psd)
+    except BaseException:
+        if made_folder:
+            with contextlib.suppress(OSError):
+                os.rmdir(folder)
+        raise
+    nodes = sum(isinstance(obj, nodeweave.CCNode) for obj in psd.totalInfo)
+    files = [prefab_path, prefab_meta] + [target for _, target in staged] + list(dict.fromkeys(sprite_metas))
+    return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
+                        images=len(staged), skipped=skipped)
+
+
+def _progress_steps(progress, name, total):
+    """A step function that reports each saved image to ``progress`` (None: a no-op)."""
+    if progress is None or not total:
+        return lambda: None
+    counter = iter(range(1, total + 1))
+    lock = threading.Lock()
+
+    def step():
+        with lock:
+            progress(name, next(counter), total)
+
+    progress(name, 0, total)
+    return step
+
+
+def export_many(paths, outdir, options=None, **callbacks):
+    """Export every document of ``paths`` into ``outdir``, one after the other.
+
+    Yields ``(path, result)`` per document, where ``result`` is its
+    :class:`ExportResult` or the exception that ended it: one failing document
+    does not stop the others.  A second document that exports under the same
+    name as an earlier one is refused rather than overwriting it.  The keyword
+    arguments go to :func:`export_psd`.
+    """
+    seen = {}
+    for path in paths:
+        name = document_name(path)
+        try:
+            if name in seen:
+                raise DocumentError(f"exports as {name!r} like {seen[name]}; export it into another folder")
+            result = export_psd(path, outdir, options, **callbacks)
+        except Exception as e:
+            yield path, e
+            continue
+        seen[name] = path
+        yield path, result
