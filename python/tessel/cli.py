@@ -159,7 +159,7 @@ def report_error(path, error, debug):
 
 def export_options(args):
     """The library's export options from the parsed command line."""
-    return road.ExportOptions(jobs=args.jobs)
+    return road.ExportOptions(jobs=args.jobs, fresh_meta=args.fresh_meta)
 
 
 def cmd_export(args, console):
@@ -228,7 +228,8 @@ def build_parser():
         help="export PSD documents as prefabs",
         description="Write OUTDIR/NAME.prefab, OUTDIR/NAME.prefab.meta and OUTDIR/NAME/*.png(.meta) "
         "for every DESIGN.psd (NAME is its file name without extension). "
-        "UUIDs of an earlier export into the same folder are kept.",
+        "UUIDs of an earlier export into the same folder are kept, and so are the settings "
+        "that the editor or a developer put into its .meta files (unless --fresh-meta).",
     )
     export.add_argument("psd", nargs="+", metavar="DESIGN.psd", help="documents to export")
     export.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="output folder (created when missing)")
@@ -239,6 +240,10 @@ def build_parser():
     export.add_argument(
         "-j", "--jobs", type=_jobs, default=os.cpu_count() or 1, metavar="N",
         help="save layer images on N threads (default: the number of CPUs)",
+    )
+    export.add_argument(
+        "--fresh-meta", action="store_true",
+        help="write every .meta file afresh instead of keeping the settings an earlier file holds",
     )
     export.set_defaults(func=cmd_export)
 

@@ -16,7 +16,7 @@ from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
 from typing import List
 
-from tessel import filemanager
+from tessel import filemanager, metamerge
 from tessel.errors import DocumentError, describe
 
 
@@ -26,6 +26,9 @@ class ExportOptions:
 
     #: threads that save layer images (PNG encoding releases the GIL)
     jobs: int = field(default_factory=lambda: os.cpu_count() or 1)
+    #: write every meta file afresh from its model, dropping what the editor or
+    #: the developers set in it (default: merge, see tessel.metamerge)
+    fresh_meta: bool = False
 
 
 @dataclass
@@ -300,6 +303,7 @@ def _export(path, outdir, options, progress, on_skipped):
     # Reads back the UUIDs of an earlier export; a damaged meta file fails here,
     # naming itself, before anything is written.
     nodeweave.refleshIdAndCreateMeta(psd)
+    metas = None if options.fresh_meta else metamerge.plan(psd)
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
     folder = inside.check(os.path.join(outdir, name))
@@ -321,7 +325,7 @@ def _export(path, outdir, options, progress, on_skipped):
         for tmp, target in staged:
             os.replace(tmp, target)
         nodeweave.saveToPrefab(psd, prefab_path)
-        nodeweave.saveMetaFile(prefab.meta, prefab.metaPath, psd)
+        metamerge.save(psd, metas)
     except BaseException:
         if made_folder:
             with contextlib.suppress(OSError):
