@@ -122,13 +122,13 @@ def test_re_export_keeps_editor_settings_and_follows_the_psd(tmp_path):
     export_psd(psd, out, ExportOptions(jobs=1))
     assert metas(out) == merged != edited
 
-    # Over our own earlier files, merging gives the specified files; --fresh-meta gives
+    # Over our own earlier files, merging gives the models as they are; --fresh-meta gives
     # them whatever the files held.
     export_psd(psd, pristine, ExportOptions(jobs=1))
-    specified = metas(pristine)
+    as_modelled = metas(pristine)
     assert cli.main(["export", str(psd), "-o", str(out), "-q", "--fresh-meta"]) == 0
-    assert metas(out) == specified
-    assert b"importer" not in b"".join(specified.values())
+    assert metas(out) == as_modelled
+    assert b"importer" not in b"".join(as_modelled.values())
     assert load(folder / "screen_bg.png.meta")["subMetas"]["screen_bg"]["width"] == 120
 
 

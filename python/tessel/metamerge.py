@@ -53,9 +53,9 @@ def merged_prefab_meta(model, existing):
 def merged_texture_meta(model, existing, scale9):
     """The .png.meta dictionary: the model's ``export()`` merged with the file's.
 
-    ``scale9`` says whether the layer name gave the borders.  The file's frame
-    entries under other names than the model's are dropped: an image name that
-    changed takes its frame along.
+    ``scale9`` says whether the layer name gave the borders.  "subMetas" holds
+    the model's frames, one per image name, each merged with the file's entry of
+    that name; an entry the file holds under another name is dropped.
     """
     data = merge(model, existing, ASSET_DERIVED)
     old_frames = existing.get("subMetas")
@@ -67,6 +67,7 @@ def merged_texture_meta(model, existing, scale9):
         old = old_frames.get(name)
         frames[name] = merge(_exported(frame), old if isinstance(old, dict) else {}, derived)
     data["subMetas"] = frames
+    # A texture holds one frame, whose raw size is the texture's size.
     if len(frames) == 1:
         (frame,) = frames.values()
         for key, size in TEXTURE_SIZE.items():
