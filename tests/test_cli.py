@@ -1,3 +1,4 @@
+import errno
 import io
 import json
 import os
@@ -134,11 +135,21 @@ def broken_text(tmp_path, psd_file, monkeypatch):
     return psd_file, [], "'Label_title'"
 
 
-def long_name(jobs):
-    # An image name longer than file systems allow fails while other images are under way.
+def failing_image(jobs):
+    # One image fails to save (a full disk) while other images are under way.
     def prepare(tmp_path, psd_file, monkeypatch):
-        write_psd(design(Group("x" * 100, [Group("y" * 100, [Pixel("z" * 100, size=(4, 4))])])), psd_file)
-        return psd_file, ["-j", str(jobs)], f"[layer {'z' * 100}]"
+        from tessel import infos
+
+        save = infos.YLayer.save
+
+        def full_disk(layer, path=None):
+            if layer.name == "doomed":
+                raise OSError(errno.ENOSPC, "No space left on device")
+            return save(layer, path)
+
+        monkeypatch.setattr(infos.YLayer, "save", full_disk)
+        write_psd(design(Group("x", [Pixel("doomed", size=(4, 4))])), psd_file)
+        return psd_file, ["-j", str(jobs)], "[layer doomed]"
     return prepare
 
 
@@ -166,8 +177,8 @@ def escaping_name(tmp_path, psd_file, monkeypatch):
     spoiled(lambda data: b"8BPS" + os.urandom(4096)),
     spoiled(lambda data: data[: len(data) // 3]),
     broken_text,
-    long_name(1),
-    long_name(3),
+    failing_image(1),
+    failing_image(3),
     damaged_meta("screen.prefab.meta", "{not json"),
     damaged_meta("screen.prefab.meta", '{"ver": "1.0.1"}'),
     damaged_meta("screen/screen_bg.png.meta", "[]"),

@@ -4,7 +4,8 @@
 that prefab, composites the PSD with the export's own layer filter, and reports
 per exported layer how far its node's box lies from the layer's box, plus the
 share of differing pixels; it writes the two images side by side with a
-difference view.  Pixel layers and groups must land exactly; text layers may be
+difference view.  A sprite that shows other pixels than its own layer's is a
+problem too.  Pixel layers and groups must land exactly; text layers may be
 off by one pixel, which is what the truncations of the position rules allow.
 """
 
@@ -12,7 +13,7 @@ from __future__ import annotations
 
 import sys
 import tempfile
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable, Optional
 
@@ -20,6 +21,7 @@ from PIL import Image, ImageDraw
 
 from tessel.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, default_font, load_prefab,
                             render)
+from tessel.spritecheck import sprite_problems
 
 # Exit codes of `tessel check`: every layer placed, some misplaced, no check possible.
 EXIT_PLACED = 0
@@ -75,6 +77,8 @@ class Placement:
     kind: str
     layer_box: tuple
     node_box: tuple
+    layer: object = field(default=None, repr=False, compare=False)  #: the psd-tools layer
+    node: Optional[Node] = field(default=None, repr=False, compare=False)
 
     @property
     def offset(self) -> tuple:
@@ -110,7 +114,8 @@ def placements(psd, layout: Layout) -> tuple:
             path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
             kind = layer_kind(layer)
             box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
-            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child)))
+            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child),
+                                   layer=layer, node=child))
             if kind == "group":
                 walk(layer, child, path)
 
@@ -245,7 +250,8 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         problems = []
         rendered = render(layout, frames, fonts=Fonts(font), problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=Fonts(font)) if boxes else rendered
-    found, mismatches = placements(psd, layout)
+        found, mismatches = placements(psd, layout)
+        mismatches += sprite_problems(found, frames)
     # Effects and fills may need optional packages psd-tools does not require;
     # without a composite the placements still stand, only the pixels go unmeasured.
     try:

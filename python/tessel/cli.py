@@ -175,10 +175,11 @@ def cmd_export(args, console):
                 report_error(path, result, args.debug)
                 status = 1
                 continue
+            if args.quiet:
+                continue
             for warning in result.warnings:
                 console.line(f"{PROG}: warning: {one_line(os.fspath(path))}: {one_line(warning)}")
-            if not args.quiet:
-                print(summary(args.outdir, result), flush=True)
+            print(summary(args.outdir, result), flush=True)
     finally:
         if progress:
             progress.close()
@@ -191,6 +192,8 @@ def summary(outdir, result):
     skipped = len(result.skipped)
     if skipped:
         extra = f", {skipped} layer{'s' if skipped > 1 else ''} of another kind left out"
+    if result.collisions:
+        extra += f", {result.collisions} image name{'s' if result.collisions > 1 else ''} split between different images"
     shown = os.path.join(outdir, result.name + ".prefab")
     return f"wrote {shown} ({result.nodes} nodes, {result.images} images{extra})"
 
@@ -234,7 +237,7 @@ def build_parser():
     export.add_argument("psd", nargs="+", metavar="DESIGN.psd", help="documents to export")
     export.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="output folder (created when missing)")
     noise = export.add_mutually_exclusive_group()
-    noise.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors")
+    noise.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors (no warnings, no summary)")
     noise.add_argument("-v", "--verbose", action="store_true", help="show the log lines of the export on stderr")
     export.add_argument("--debug", action="store_true", help="show the traceback of an error")
     export.add_argument(

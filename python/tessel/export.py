@@ -16,7 +16,7 @@ from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
 from typing import List
 
-from tessel import filemanager, metamerge
+from tessel import filemanager, imagenames, metamerge
 from tessel.errors import DocumentError, describe
 
 
@@ -41,6 +41,7 @@ class ExportResult:
     files: List[str]  #: absolute paths of every file the export owns: prefab, images, meta files
     nodes: int  #: cc.Node objects in the prefab
     images: int  #: PNG files written
+    collisions: int = 0  #: image names that layers with different images shared (one warning each)
     skipped: List[str] = field(default_factory=list)  #: one line per layer of a kind left out
     warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
 
@@ -294,7 +295,9 @@ def _export(path, outdir, options, progress, on_skipped):
     psd = open_document(path, unknown)
     inside = Inside(outdir)
 
+    naming = imagenames.settle(list(pixel_layers(psd)))
     nodeweave.initPsdInfo(psd)
+    naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
     prefab = psd.totalInfo[0]
     sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)]
@@ -307,13 +310,12 @@ def _export(path, outdir, options, progress, on_skipped):
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
     folder = inside.check(os.path.join(outdir, name))
-    # Two layers with one image name share one file: the later layer's image
-    # stays, as it does for their meta file.
+    # Layers share an image name only when their images are the same (see
+    # imagenames); one of them writes it.
     targets = {}
     for layer in pixel_layers(psd):
-        target = inside.check(os.path.join(folder, layer.imageName + ".png"), layer)
-        targets.pop(target, None)
-        targets[target] = layer
+        if layer not in naming.empty:
+            targets.setdefault(inside.check(os.path.join(folder, layer.imageName + ".png"), layer), layer)
     work = [(layer, target) for target, layer in targets.items()]
 
     step = _progress_steps(progress, name, len(work))
@@ -334,7 +336,8 @@ def _export(path, outdir, options, progress, on_skipped):
     nodes = sum(isinstance(obj, nodeweave.CCNode) for obj in psd.totalInfo)
     files = [prefab_path, prefab_meta] + [target for _, target in staged] + list(dict.fromkeys(sprite_metas))
     return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
-                        images=len(staged), skipped=skipped)
+                        images=len(staged), collisions=len(naming.warnings), skipped=skipped,
+                        warnings=list(naming.warnings))
 
 
 def _progress_steps(progress, name, total):

@@ -363,7 +363,7 @@ def _draw_label(canvas: Image.Image, layout: Layout, node: Node, fonts: Fonts) -
 def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, problems: list) -> None:
     w, h = (int(round(v)) for v in node.size)
     if w <= 0 or h <= 0:
-        # A layer without pixels: the export writes its sprite but no image.
+        # A node of no size shows nothing, whatever its sprite.
         return
     ref = node.sprite.get("_spriteFrame") or {}
     uuid = ref.get("__uuid__") if isinstance(ref, dict) else None

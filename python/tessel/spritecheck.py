@@ -1,0 +1,58 @@
+"""Whether every sprite of an export shows its own layer's pixels, not another layer's."""
+
+from __future__ import annotations
+
+from PIL import Image
+
+
+def expected_image(layer):
+    """The image the export must write for a psd-tools pixel layer: its pixels, nine-slice cropped
+    when its name carries borders; None for a layer without pixels."""
+    from tessel import layerkit
+
+    image = layer.topil()
+    if image is None:
+        return None
+    params = layerkit.getScale9Params(str(layer.name))
+    if params:
+        image = layerkit.crop2Scale9Image(image, params)
+    return image
+
+
+def same_pixels(a: Image.Image, b: Image.Image) -> bool:
+    """Equal size and equal RGBA values (the export writes modes PNG cannot hold as RGBA)."""
+    return a.size == b.size and a.convert("RGBA").tobytes() == b.convert("RGBA").tobytes()
+
+
+def sprite_problems(placements, frames: dict) -> list:
+    """One line per pixel layer whose node shows other pixels than the layer's, or a sprite it should not have.
+
+    ``placements`` pair each exported layer with its node (see tessel.check);
+    ``frames`` map sprite-frame UUIDs to the export's PNGs.  A frame no meta
+    file holds is left to the renderer, which reports it.
+    """
+    problems = []
+    for p in placements:
+        if p.kind != "pixel" or p.node is None:
+            continue
+        expected = expected_image(p.layer)
+        sprite = p.node.sprite
+        if sprite is None:
+            if expected is not None:
+                problems.append(f"{p.path}: the layer has pixels but its node no sprite")
+            continue
+        if expected is None:
+            problems.append(f"{p.path}: a sprite for a layer without pixels")
+            continue
+        ref = sprite.get("_spriteFrame") or {}
+        frame = frames.get(ref.get("__uuid__") if isinstance(ref, dict) else None)
+        if frame is None:
+            continue
+        try:
+            with Image.open(frame.png) as png:
+                if same_pixels(png, expected):
+                    continue
+        except OSError:
+            continue  # the renderer reports an unreadable PNG
+        problems.append(f"{p.path}: its sprite shows {frame.png.name}, which is not this layer's image")
+    return problems
