@@ -57,7 +57,8 @@ SIZE_BANDS = ((0.45, 16, 64), (0.40, 64, 256), (0.12, 256, 512), (0.03, 512, 102
 DOC_VERSION = 1
 
 MODULE_PHASES = ("tree build", "initPsdInfo", "fixPosition", "refleshIdAndCreateMeta", "saveToPrefab", "saveMetaFile")
-TABLE_ORDER = ("PSD open",) + MODULE_PHASES[:4] + ("image saving",) + MODULE_PHASES[4:] + ("CLI bookkeeping",)
+TABLE_ORDER = ("PSD open", "tree build", "image names") + MODULE_PHASES[1:4] + ("image saving",) + MODULE_PHASES[4:] + (
+    "CLI bookkeeping",)
 
 GOAL_MODULE_SHARE = 0.05
 GOAL_IMAGE_SPEEDUP = 1.6
@@ -251,7 +252,7 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
     """
     from psd_tools import PSDImage
 
-    from tessel import export as road, infos, nodeweave
+    from tessel import export as road, imagenames, infos, nodeweave
 
     clock = Clock()
     start = _now()
@@ -264,8 +265,11 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
             psd = infos.YPSD(psdimage, path)
         psd.name = name
     inside = road.Inside(outdir)
+    with clock.phase("image names"):
+        naming = imagenames.settle(list(road.pixel_layers(psd)))
     with clock.phase("initPsdInfo"):
         nodeweave.initPsdInfo(psd)
+        naming.drop_empty_sprites(psd)
     with clock.phase("fixPosition"):
         nodeweave.fixPosition(psd)
     prefab = psd.totalInfo[0]
@@ -295,7 +299,7 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
 
 
 def image_work(psd, folder, inside=None):
-    """(layer, target) pairs as the CLI makes them: one per image name, the last layer winning."""
+    """(layer, target) pairs as the CLI makes them: one per image name (layers share one only for one image)."""
     from tessel import export as road
 
     targets = {}

@@ -24,14 +24,13 @@ def same_pixels(a: Image.Image, b: Image.Image) -> bool:
     return a.size == b.size and a.convert("RGBA").tobytes() == b.convert("RGBA").tobytes()
 
 
-def sprite_problems(placements, frames: dict) -> list:
-    """One line per pixel layer whose node shows other pixels than the layer's, or a sprite it should not have.
+def wrong_sprites(placements, frames: dict, unreadable: bool = True):
+    """Yield (placement, reason) for every pixel layer whose node shows other pixels than the layer's own.
 
     ``placements`` pair each exported layer with its node (see tessel.check);
-    ``frames`` map sprite-frame UUIDs to the export's PNGs.  A frame no meta
-    file holds is left to the renderer, which reports it.
+    ``frames`` map sprite-frame UUIDs to the export's PNGs.  ``unreadable``:
+    also yield sprites whose frame or PNG cannot be found or read.
     """
-    problems = []
     for p in placements:
         if p.kind != "pixel" or p.node is None:
             continue
@@ -39,20 +38,30 @@ def sprite_problems(placements, frames: dict) -> list:
         sprite = p.node.sprite
         if sprite is None:
             if expected is not None:
-                problems.append(f"{p.path}: the layer has pixels but its node no sprite")
+                yield p, "the layer has pixels but its node no sprite"
             continue
         if expected is None:
-            problems.append(f"{p.path}: a sprite for a layer without pixels")
+            yield p, "a sprite for a layer without pixels"
             continue
         ref = sprite.get("_spriteFrame") or {}
-        frame = frames.get(ref.get("__uuid__") if isinstance(ref, dict) else None)
+        uuid = ref.get("__uuid__") if isinstance(ref, dict) else None
+        frame = frames.get(uuid)
         if frame is None:
+            if unreadable:
+                yield p, f"no meta file holds the sprite frame {uuid}"
             continue
         try:
             with Image.open(frame.png) as png:
                 if same_pixels(png, expected):
                     continue
-        except OSError:
-            continue  # the renderer reports an unreadable PNG
-        problems.append(f"{p.path}: its sprite shows {frame.png.name}, which is not this layer's image")
-    return problems
+        except OSError as e:
+            if unreadable:
+                yield p, f"cannot read {frame.png} ({e})"
+            continue
+        yield p, f"its sprite shows {frame.png.name}, which is not this layer's image"
+
+
+def sprite_problems(placements, frames: dict) -> list:
+    """One line per sprite that shows other pixels than its layer's (frames that cannot be found or
+    read are left out: the renderer reports those)."""
+    return [f"{p.path}: {reason}" for p, reason in wrong_sprites(placements, frames, unreadable=False)]
