@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from tessel.testing import Doc, Pixel, psd_bytes
+from tessel.testing import Doc, Pixel, Text, psd_bytes
 
 SHARED_PSD = Path(os.environ.get("TESSEL_SHARED_PSD", Path(__file__).resolve().parents[2] / "shared" / "psd"))
 FUZZ_SCRIPT = Path(__file__).resolve().parents[1] / "bench" / "fuzz.py"
@@ -83,12 +83,14 @@ def test_a_file_name_with_line_breaks_gives_one_error_line(tmp_path):
 
 
 def test_a_layer_name_with_line_breaks_gives_one_error_line():
-    # 100 emoji make the image's file name too long for the file system, and the
-    # error names the layer.
-    data = psd_bytes(Doc(10, 10, [Pixel(BREAKERS + "\U0001f600" * 100, size=(2, 2))]))
+    # Text engine data without its editor block is refused, and the error names the layer.
+    def drop_editor(engine):
+        del engine["EngineDict"]["Editor"]
+
+    data = psd_bytes(Doc(10, 10, [Text(BREAKERS + "\U0001f600", "x", edit=drop_editor)]))
     outcome = fuzz.run_export(data, timeout=120)
     assert outcome.kind == "refused", f"{outcome.reason}\n{outcome.stderr}"
-    assert "[layer " in _error_line_of(outcome.stderr)
+    assert "layer 'a\\u2028b\\u2029c" in _error_line_of(outcome.stderr)
 
 
 def test_cases_are_reproducible_from_seed_and_index(documents):
