@@ -26,6 +26,10 @@ def export(tmp_path, layers, **kw):
     return result, problems + sprite_problems(found, frames)
 
 
+def count(layers):
+    return sum(1 + count(layer.layers) if isinstance(layer, Group) else 1 for layer in layers)
+
+
 def outputs(tmp_path):
     folder = tmp_path / "out" / "doc"
     return sorted(p.name for p in folder.iterdir())
@@ -57,6 +61,7 @@ def test_each_distinct_image_gets_its_own_file(tmp_path, layers, pngs, collision
     assert problems == []
     assert outputs(tmp_path) == sorted([f"{name}.png" for name in pngs] + [f"{name}.png.meta" for name in pngs])
     assert (result.images, result.collisions, len(result.warnings)) == (len(pngs), collisions, collisions)
+    assert result.nodes == 1 + count(layers)  # a layer without pixels keeps its node
     assert all(len(name.encode()) <= 255 for name in outputs(tmp_path))
     prefab = json.loads(Path(result.prefab).read_text(encoding="utf-8"))
     frames = {o["_spriteFrame"]["__uuid__"] for o in prefab if o["__type__"] == "cc.Sprite"}
