@@ -16,6 +16,7 @@ import pytest
 
 import tessel
 from tessel import infos, nodeweave
+from tessel.engine import apply_engine
 from tessel.testing import Doc, Group, Pixel, Text, build_psd
 
 PACKAGE = Path(tessel.__file__).resolve().parent
@@ -247,6 +248,7 @@ def _export_objects(outdir):
     psd = infos.YPSD(build_psd(doc), str(outdir / "doc.psd"))
     nodeweave.initPsdInfo(psd)
     nodeweave.fixPosition(psd)
+    apply_engine(psd, "2.4")  # the node fields that only some exports carry
     nodeweave.refleshIdAndCreateMeta(psd)
     seen = {}
 

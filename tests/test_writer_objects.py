@@ -12,6 +12,7 @@ import pytest
 
 from tessel import _jsonwriter, filemanager
 from tessel import nodeweave as nw
+from tessel.engine import set_transform
 
 
 def objects(node_class=nw.CCNode):
@@ -76,6 +77,11 @@ CHANGES = {
     "object in a field": lambda data, mp: setattr(data[1], "_parent", nw.CCVec2(1, 2)),
     "cannot convert": lambda data, mp: setattr(data[1], "_parent", object()),
     "contains itself": lambda data, mp: setattr(data[1], "_parent", data[1]),
+    "transform fields": lambda data, mp: set_transform(data[1]),
+    "one transform field": lambda data, mp: setattr(data[1], "_eulerAngles", nw.CCVec3(0, 0, 45)),
+    "transform on the class": lambda data, mp: mp.setattr(nw.CCNode, "_trs", nw.CCTypedArray(), raising=False),
+    "transform property fails": lambda data, mp: mp.setattr(nw.CCNode, "_trs", property(lambda self: 1 / 0),
+                                                            raising=False),
 }
 
 

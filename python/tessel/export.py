@@ -17,6 +17,7 @@ from dataclasses import dataclass, field
 from typing import List
 
 from tessel import filemanager, imagenames, metamerge
+from tessel.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 
 
@@ -29,6 +30,12 @@ class ExportOptions:
     #: write every meta file afresh from its model, dropping what the editor or
     #: the developers set in it (default: merge, see tessel.metamerge)
     fresh_meta: bool = False
+    #: the Creator runtime the prefab is for (tessel.engine.ENGINES): "2.4" adds the
+    #: node fields that 2.2 and later read
+    engine: str = DEFAULT_ENGINE
+
+    def __post_init__(self):
+        check_engine(self.engine)
 
 
 @dataclass
@@ -266,6 +273,8 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     or the modules' own, with the failing layer in ``layer`` or in its notes.
     """
     options = options or ExportOptions()
+    # Checked again here: the field may have been changed since construction.
+    check_engine(options.engine)
     outdir = os.path.abspath(os.fspath(outdir))
     try:
         os.makedirs(outdir, exist_ok=True)
@@ -299,6 +308,7 @@ def _export(path, outdir, options, progress, on_skipped):
     nodeweave.initPsdInfo(psd)
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
+    apply_engine(psd, options.engine)
     prefab = psd.totalInfo[0]
     sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)]
     prefab_meta = inside.check(prefab.metaPath)

@@ -113,6 +113,15 @@ class CCQuat(CCVec3):
     def __init__(self, x: Any = 0, y: Any = 0, z: Any = 0, w: Any = 1) -> None: ...
     def fixdata(self, data: Dict[str, Any]) -> None: ...
 
+class CCTypedArray(CCBase):
+    """A typed array: the name of its constructor and its numbers."""
+
+    #: The JavaScript constructor, "Float64Array" for a node's "_trs".
+    ctor: str
+    array: List[Any]
+    def __init__(self, ctor: str = "Float64Array", array: Optional[List[Any]] = None) -> None: ...
+    def fixdata(self, data: Dict[str, Any]) -> None: ...
+
 # Nodes and components
 
 class CCNode(CCItem):
@@ -131,6 +140,11 @@ class CCNode(CCItem):
     #: The document position read from the layer; fixPosition makes it absolute. Never written.
     _position: CCVec3
     _scale: CCVec3
+    #: Position, rotation quaternion and scale as 2.2+ runtimes read them; only
+    #: present (and written, after "_scale") once tessel.engine has set it.
+    _trs: CCTypedArray
+    #: Rotation in degrees, from which 2.2+ runtimes rebuild the quaternion; present with `_trs`.
+    _eulerAngles: CCVec3
     _rotationX: int
     _rotationY: int
     _quat: CCQuat

@@ -96,7 +96,12 @@ layout::Rows node_members() {
            layout::named({"_parent", "_children", "_active", "_level", "_components", "_prefab", "_opacity",
                           "_color", "_contentSize", "_anchorPoint"}) +
            layout::Rows{{"_position", "_localPosition"}} +
-           layout::named({"_scale", "_rotationX", "_rotationY", "_quat", "_skewX", "_skewY", "groupIndex"});
+           layout::named({"_scale"}) +
+           // Only nodes made for runtimes that read the transform array carry these
+           // (the engine serializes them right after "_scale").
+           layout::Rows{{"_trs", "_trs", layout::Source::present},
+                        {"_eulerAngles", "_eulerAngles", layout::Source::present}} +
+           layout::named({"_rotationX", "_rotationY", "_quat", "_skewX", "_skewY", "groupIndex"});
 }
 
 }  // namespace

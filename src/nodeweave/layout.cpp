@@ -39,6 +39,8 @@ struct Layout {
     /// Every attribute the members read, once each; `field_of[i]` is the one of `all[i]`.
     std::vector<PyObject *> fields;
     std::vector<int> field_of;
+    /// `optional[i]`: `fields[i]` is read by Source::present members only, so an object may lack it.
+    std::vector<bool> optional;
     int meta_sprite = -1;
     /// Open-addressing table from an interned name to its index in `fields`, or kHook
     /// for "export" and "fixdata"; kFree marks an empty place.
@@ -97,6 +99,15 @@ PyObject *g_uuid_key = nullptr;
 Member member(const Row &row) { return {intern(row.key), intern(row.field), row.source}; }
 
 py::object value_of(py::handle self, const Member &m) {
+    if (m.source == Source::present) {
+        PyObject *value = PyObject_GetAttr(self.ptr(), m.field);
+        if (value == nullptr) {
+            // Only a missing attribute means "not present": any other error is the caller's.
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+            PyErr_Clear();
+        }
+        return py::reinterpret_steal<py::object>(value);
+    }
     if (m.source == Source::sprite_frame) {
         py::object uuid = self.attr(g_meta_sprite).attr(g_uuid);
         py::object frame = self.attr(m.field);
@@ -179,7 +190,7 @@ bool collect(const Layout &t, PyObject *dict, PyObject **found) {
     }
     for (size_t i = 0; i < t.fields.size(); ++i) {
         if (found[i] == nullptr) found[i] = _PyType_Lookup(t.type, t.fields[i]);
-        if (found[i] == nullptr) return false;
+        if (found[i] == nullptr && !t.optional[i]) return false;
     }
     return true;
 }
@@ -191,7 +202,8 @@ PyObject *gather(const Layout &t, size_t m, PyObject *const *held) {
     py::object value = py::reinterpret_borrow<py::object>(held[t.field_of[m]]);
     try {
         switch (t.all[m].source) {
-            case Source::field: break;
+            case Source::field:
+            case Source::present: break;
             case Source::pinyin: value = host::filemanager::pinyin(value); break;
             case Source::sprite_frame: value[g_uuid_key] = py::handle(held[t.meta_sprite]).attr(g_uuid); break;
         }
@@ -216,13 +228,14 @@ int write_members(PyObject *converter, PyObject *obj, void *sink, jsonemit::Memb
     // change the object.
     Values held;
     for (size_t i = 0; i < t->fields.size(); ++i) {
+        if (found[i] == nullptr) continue;  // an absent optional member
         Py_INCREF(found[i]);
         held.add(found[i]);
     }
     PyObject *written[kMaxMembers];
     Values computed;
     for (size_t m = 0; m < t->all.size(); ++m) {
-        if (t->all[m].source == Source::field) {
+        if (t->all[m].source == Source::field || t->all[m].source == Source::present) {
             written[m] = found[t->field_of[m]];
             continue;
         }
@@ -231,7 +244,7 @@ int write_members(PyObject *converter, PyObject *obj, void *sink, jsonemit::Memb
         computed.add(written[m]);
     }
     for (size_t m = 0; m < t->all.size(); ++m)
-        if (emit(sink, t->all[m].key, written[m]) < 0) return -1;
+        if (written[m] != nullptr && emit(sink, t->all[m].key, written[m]) < 0) return -1;
     return 1;
 }
 
@@ -265,6 +278,10 @@ const Layout *define(py::handle cls, Wrap wrap, const Rows &rows) {
         t->field_of.push_back(t->field(t->all.back().field));
         if (row.source == Source::sprite_frame) t->meta_sprite = t->field(intern("metaSprite"));
     }
+    t->optional.assign(t->fields.size(), true);
+    for (size_t m = 0; m < t->all.size(); ++m)
+        if (t->all[m].source != Source::present) t->optional[t->field_of[m]] = false;
+    if (t->meta_sprite >= 0) t->optional[t->meta_sprite] = false;
     if (t->all.size() > kMaxMembers || t->fields.size() > kMaxMembers)
         throw std::logic_error("layout: too many members");
     for (size_t i = 0; i < Layout::kTableSize; ++i) t->indexes[i] = Layout::kFree;
@@ -276,7 +293,10 @@ const Layout *define(py::handle cls, Wrap wrap, const Rows &rows) {
 }
 
 void fixdata(py::handle self, py::handle data, const Layout &table) {
-    for (const Member &m : table.fix) data[m.key] = value_of(self, m);
+    for (const Member &m : table.fix) {
+        py::object value = value_of(self, m);
+        if (value) data[m.key] = value;
+    }
 }
 
 void install(py::module_ &m) {

@@ -41,6 +41,8 @@ struct CCVec2 : CCBase {};
 struct CCVec3 : CCVec2 {};
 /// "cc.Quat".
 struct CCQuat : CCVec3 {};
+/// "TypedArray": a JavaScript typed array, such as a node's "_trs".
+struct CCTypedArray : CCBase {};
 
 /// Root of the .meta file models: "ver", "uuid", own keys, "subMetas".
 struct CCMetaBase {};

@@ -70,6 +70,20 @@ void bind_valuetypes(py::module_ &m) {
         },
         py::arg("x") = 0, py::arg("y") = 0, py::arg("z") = 0, py::arg("w") = 1);
     def_fixdata(quat, layout::Wrap::none, vec3_members() + layout::named({"w"}));
+
+    py::class_<CCTypedArray, CCBase> typed(m, "CCTypedArray", py::dynamic_attr(),
+                                           "A typed array: the name of its constructor and its numbers.");
+    typed.attr("cctype") = "TypedArray";
+    host::def_init<py::object, py::object>(
+        typed,
+        [](py::handle self, py::object ctor, py::object array) {
+            base_init(self);
+            self.attr("ctor") = std::move(ctor);
+            // A fresh list per object unless one is given: the default must not be shared.
+            self.attr("array") = array.is_none() ? py::list() : std::move(array);
+        },
+        py::arg("ctor") = "Float64Array", py::arg("array") = py::none());
+    def_fixdata(typed, layout::Wrap::none, base_members() + layout::named({"ctor", "array"}));
 }
 
 }  // namespace objects

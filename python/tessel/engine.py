@@ -1,0 +1,82 @@
+"""The Creator runtimes a prefab is written for, and the node fields each of them reads.
+
+The 2.0 and 2.1 runtimes place a node by its "_position" and "_scale".  From 2.2
+on the runtime reads position, rotation and scale only from "_trs", a typed
+array [px, py, pz, qx, qy, qz, qw, sx, sy, sz], and rebuilds its quaternion from
+"_eulerAngles"; it ignores "_position" and "_scale", so a node without "_trs"
+loads at (0, 0).  The older runtimes ignore "_trs", so a node carrying both sets
+of fields loads in the same place in every 2.x runtime.
+"""
+
+import math
+
+#: The runtimes an export can be written for, with the Creator versions each serves.
+ENGINES = {
+    "2.1": "Creator 2.0 and 2.1",
+    "2.4": "Creator 2.0 to 2.4",
+}
+DEFAULT_ENGINE = "2.1"
+
+
+def check_engine(engine):
+    """``engine`` when it is one of :data:`ENGINES`; a ValueError naming the choices otherwise."""
+    if not isinstance(engine, str) or engine not in ENGINES:
+        raise ValueError(f"unknown engine {engine!r}: use one of {', '.join(ENGINES)}")
+    return engine
+
+
+def reads_trs(engine):
+    """Whether the runtime of ``engine`` places nodes by "_trs" rather than "_position"."""
+    return check_engine(engine) != "2.1"
+
+
+def apply_engine(psd, engine):
+    """Give every node of the document's object list the fields the runtime of ``engine`` reads.
+
+    Runs after fixPosition, which sets the positions the nodes write; for the
+    default engine it changes nothing.
+    """
+    if not reads_trs(engine):
+        return
+    from tessel import nodeweave
+
+    for obj in psd.totalInfo:
+        if isinstance(obj, nodeweave.CCNode):
+            set_transform(obj)
+
+
+def set_transform(node):
+    """Set the node's "_trs" and "_eulerAngles" from the position, rotation and scale it writes."""
+    from tessel import nodeweave
+
+    position, quat, scale = node._localPosition, node._quat, node._scale
+    # "_position" is written without z: the node lies in its parent's plane.
+    node._trs = nodeweave.CCTypedArray("Float64Array", [
+        position.x, position.y, 0,
+        quat.x, quat.y, quat.z, quat.w,
+        scale.x, scale.y, scale.z,
+    ])
+    node._eulerAngles = nodeweave.CCVec3(*euler_angles(quat.x, quat.y, quat.z, quat.w))
+
+
+def euler_angles(x, y, z, w):
+    """The rotation of the quaternion (x, y, z, w) as the engine's Euler angles, in degrees.
+
+    The 2.2+ runtime rebuilds the quaternion in "_trs" from these, so they must
+    describe the same rotation.  No rotation gives integer zeros, as the engine
+    writes them.
+    """
+    if x == y == z == 0:
+        return (0, 0, 0)
+    if x == y == 0:
+        # A turn in the plane: a 2D node draws by the z angle alone, so it must not
+        # be spread over x and y as the general form does past 90 degrees.
+        return (0, 0, math.degrees(2 * math.atan2(z, w)))
+    test = x * y + z * w
+    if abs(test) > 0.499999:  # facing straight up or down: only one angle is free
+        sign = 1 if test > 0 else -1
+        return (0, sign * math.degrees(2 * math.atan2(x, w)), sign * 90)
+    bank = math.atan2(2 * (x * w - y * z), 1 - 2 * (x * x + z * z))
+    heading = math.atan2(2 * (y * w - x * z), 1 - 2 * (y * y + z * z))
+    attitude = math.asin(2 * test)
+    return (math.degrees(bank), math.degrees(heading), math.degrees(attitude))
