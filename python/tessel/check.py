@@ -19,6 +19,8 @@ from typing import Callable, Optional
 
 from PIL import Image, ImageDraw
 
+from tessel.engine import DEFAULT_ENGINE, ENGINES, check_engine
+
 from tessel.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, default_font, load_prefab,
                             render)
 from tessel.spritecheck import sprite_problems
@@ -232,12 +234,19 @@ def default_export(psd_path: str, outdir: str, options=None) -> Path:
 
 
 def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
-          export: Optional[Callable[[str, str], Path]] = None) -> CheckResult:
+          export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE) -> CheckResult:
     """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
 
     ``export(psd_path, outdir)`` writes the export and returns the prefab's
-    path; by default it is `tessel export`.
+    path; by default it is `tessel export` for the runtime ``engine``, and the
+    render places the nodes as that runtime does.
     """
+    check_engine(engine)
+    if export is None:
+        from tessel.export import ExportOptions
+
+        def export(path, outdir):
+            return default_export(path, outdir, ExportOptions(engine=engine))
     from psd_tools import PSDImage
 
     try:
@@ -246,7 +255,7 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         detail = " ".join(str(e).split())
         raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {detail})") from e
     with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
-        layout, frames = load_prefab((export or default_export)(str(psd_path), outdir))
+        layout, frames = load_prefab(export(str(psd_path), outdir), engine)
         problems = []
         rendered = render(layout, frames, fonts=Fonts(font), problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=Fonts(font)) if boxes else rendered
@@ -294,7 +303,7 @@ def report(result: CheckResult, out=None) -> None:
 
 def _check_command(args, console=None) -> int:
     try:
-        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes)
+        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine)
         output = args.output or f"{Path(args.psd).stem}.check.png"
         result.sheet.save(output, format="PNG")
     except (PreviewError, OSError) as e:
@@ -317,4 +326,6 @@ def register(subparsers) -> None:
                    help="largest channel difference (0-255) still counted as equal (default: 8)")
     c.add_argument("--boxes", action="store_true", help="outline the node boxes in the side-by-side preview")
     c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
+    c.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
+                   help="export for this Creator runtime and place the nodes as it does (default: %(default)s)")
     c.set_defaults(func=_check_command, quiet=False, verbose=False)

@@ -12,6 +12,7 @@ import traceback
 import warnings
 
 from tessel import export as road
+from tessel.engine import DEFAULT_ENGINE, ENGINES
 from tessel.errors import error_line, one_line
 
 PROG = "tessel"
@@ -159,7 +160,7 @@ def report_error(path, error, debug):
 
 def export_options(args):
     """The library's export options from the parsed command line."""
-    return road.ExportOptions(jobs=args.jobs, fresh_meta=args.fresh_meta)
+    return road.ExportOptions(jobs=args.jobs, fresh_meta=args.fresh_meta, engine=args.engine)
 
 
 def cmd_export(args, console):
@@ -248,6 +249,11 @@ def build_parser():
         "--fresh-meta", action="store_true",
         help="write every .meta file afresh instead of keeping the settings an earlier file holds",
     )
+    export.add_argument(
+        "--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
+        help="the Creator runtime the prefab is for: 2.4 also writes the node fields that 2.2 and later read "
+        "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1 (default: %(default)s)",
+    )
     export.set_defaults(func=cmd_export)
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
@@ -255,6 +261,8 @@ def build_parser():
     tree.add_argument("--json", action="store_true", help="print the tree as JSON")
     tree.add_argument("-v", "--verbose", action="store_true", help="show log lines on stderr")
     tree.add_argument("--debug", action="store_true", help="show the traceback of an error")
+    tree.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
+                      help="accepted as export takes it; the layer tree is the same for every runtime")
     tree.set_defaults(func=cmd_tree, quiet=False)
 
     from tessel import check, preview

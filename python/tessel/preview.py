@@ -7,6 +7,10 @@ own "_position" (y up), its box spans ``position - anchor * size`` to
 with the document's size.  Sprites draw their PNG (a sliced sprite stretches its
 nine-slice image back to the node's size, corners kept), labels draw their text
 in the node's colour.
+
+A node's position is read as the runtime of ``--engine`` reads it: "_position"
+for 2.1, "_trs" for 2.4 (a node without it sits at its parent's anchor point, as
+in that runtime); without the option, "_trs" when the node has one.
 """
 
 from __future__ import annotations
@@ -20,6 +24,8 @@ from pathlib import Path
 from typing import Optional
 
 from PIL import Image, ImageDraw, ImageFont
+
+from tessel.engine import ENGINES, check_engine, reads_trs
 
 # Free fonts tried for labels, in order; Pillow's own default font comes last.
 # Fonts with CJK glyphs come first for text that needs them.
@@ -110,14 +116,39 @@ def _pair(obj: dict, key: str, a: str, b: str, default: tuple) -> tuple:
     return (float(value.get(a, default[0])), float(value.get(b, default[1])))
 
 
-def layout_prefab(objects: list) -> Layout:
+def _trs_position(obj: dict, index: int) -> Optional[tuple]:
+    """(x, y) from the node's "_trs" array, or None when the node has none."""
+    trs = obj.get("_trs")
+    if trs is None:
+        return None
+    array = trs.get("array") if isinstance(trs, dict) else None
+    if not isinstance(array, list) or len(array) != 10 or not all(
+            isinstance(v, (int, float)) and not isinstance(v, bool) for v in array):
+        raise PreviewError(f"node {index}: \"_trs\" is not a typed array of 10 numbers")
+    return (float(array[0]), float(array[1]))
+
+
+def _local_position(obj: dict, index: int, engine: Optional[str]) -> tuple:
+    """Where the runtime of ``engine`` puts a node relative to its parent (None: the fields it has)."""
+    if engine is not None and not reads_trs(engine):
+        return _pair(obj, "_position", "x", "y", (0.0, 0.0))
+    found = _trs_position(obj, index)
+    if found is None:
+        return (0.0, 0.0) if engine is not None else _pair(obj, "_position", "x", "y", (0.0, 0.0))
+    return found
+
+
+def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
     """Place every node of a prefab's object list.
 
     The root node is the one the cc.Prefab's "data" names (element 1 when there
     is none); it sits at the canvas centre and its content size is the canvas.
     A child's anchor point lies at its parent's anchor point plus its
-    "_position"; opacity multiplies down the tree as the engine cascades it.
+    position (see :func:`_local_position` for ``engine``); opacity multiplies
+    down the tree as the engine cascades it.
     """
+    if engine is not None:
+        check_engine(engine)
     if not isinstance(objects, list) or len(objects) < 2:
         raise PreviewError("a prefab is a JSON array of at least a cc.Prefab and its root node")
     count = len(objects)
@@ -145,7 +176,7 @@ def layout_prefab(objects: list) -> Layout:
             world = (width / 2, height / 2)
             opacity = obj.get("_opacity", 255) / 255
         else:
-            local = _pair(obj, "_position", "x", "y", (0.0, 0.0))
+            local = _local_position(obj, index, engine)
             world = (parent.world[0] + local[0], parent.world[1] + local[1])
             opacity = parent.opacity * obj.get("_opacity", 255) / 255
         colour = obj.get("_color") or {}
@@ -421,7 +452,7 @@ def render(layout: Layout, frames: dict, boxes: bool = False, fonts: Optional[Fo
     return canvas
 
 
-def load_prefab(path) -> tuple:
+def load_prefab(path, engine: Optional[str] = None) -> tuple:
     """The laid-out prefab at ``path`` and the sprite frames of its image folder."""
     path = Path(path)
     try:
@@ -429,12 +460,12 @@ def load_prefab(path) -> tuple:
     except (OSError, ValueError) as e:
         raise PreviewError(f"{path}: not a readable prefab ({e})") from e
     name = path.name[: -len(".prefab")] if path.name.endswith(".prefab") else path.stem
-    return layout_prefab(objects), sprite_frames(path.parent / name)
+    return layout_prefab(objects, engine), sprite_frames(path.parent / name)
 
 
-def preview(prefab, output, boxes: bool = False, font: Optional[str] = None) -> list:
+def preview(prefab, output, boxes: bool = False, font: Optional[str] = None, engine: Optional[str] = None) -> list:
     """Render the prefab file ``prefab`` into the PNG ``output``; returns the problems met."""
-    layout, frames = load_prefab(prefab)
+    layout, frames = load_prefab(prefab, engine)
     problems = []
     image = render(layout, frames, boxes=boxes, fonts=Fonts(font), problems=problems)
     image.save(output, format="PNG")
@@ -456,7 +487,7 @@ def _number(value: float) -> str:
 
 def _preview_command(args, console=None) -> int:
     try:
-        problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font)
+        problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font, engine=args.engine)
     except (PreviewError, OSError) as e:
         print(f"tessel preview: {_printable(str(e))}", file=sys.stderr)
         return 1
@@ -476,4 +507,6 @@ def register(subparsers) -> None:
     p.add_argument("-o", "--output", default="preview.png", help="the PNG to write (default: preview.png)")
     p.add_argument("--boxes", action="store_true", help="outline every node's box with its name")
     p.add_argument("--font", help="a TrueType/OpenType font file for the labels")
+    p.add_argument("--engine", choices=list(ENGINES),
+                   help="place nodes as this Creator runtime does (default: by \"_trs\" when a node has it)")
     p.set_defaults(func=_preview_command, quiet=False, verbose=False)
