@@ -6,11 +6,8 @@ own "_position" (y up), its box spans ``position - anchor * size`` to
 ``position + (1 - anchor) * size``, and the root node sits at the canvas centre
 with the document's size.  Sprites draw their PNG (a sliced sprite stretches its
 nine-slice image back to the node's size, corners kept), labels draw their text
-in the node's colour.
-
-A node's position is read as the runtime of ``--engine`` reads it: "_position"
-for 2.1, "_trs" for 2.4 (a node without it sits at its parent's anchor point, as
-in that runtime); without the option, "_trs" when the node has one.
+in the node's colour.  ``--engine`` places the nodes as that Creator runtime
+does (tessel.nodelayout).
 """
 
 from __future__ import annotations
@@ -19,13 +16,15 @@ import json
 import math
 import re
 import sys
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 from typing import Optional
 
 from PIL import Image, ImageDraw, ImageFont
 
-from tessel.engine import ENGINES, check_engine, reads_trs
+from tessel.engine import ENGINES
+# Layout, Node, PreviewError and layout_prefab stay reachable here: check and hosts import them from the preview.
+from tessel.nodelayout import Layout, Node, PreviewError, layout_prefab
 
 # Free fonts tried for labels, in order; Pillow's own default font comes last.
 # Fonts with CJK glyphs come first for text that needs them.
@@ -39,172 +38,6 @@ CJK_FONTS = (
     "DroidSansFallbackFull.ttf",
 )
 _CJK = re.compile("[\u2e80-\u9fff\uac00-\ud7af\uf900-\ufaff\uff00-\uffef]")
-
-
-class PreviewError(Exception):
-    """A prefab, meta file or image that cannot be rendered; the message says which and why."""
-
-
-# ---------------------------------------------------------------------------
-# Layout
-
-
-@dataclass(eq=False)
-class Node:
-    """One cc.Node of the prefab, laid out on the document canvas."""
-
-    index: int
-    name: str
-    parent: Optional["Node"]
-    size: tuple
-    anchor: tuple
-    world: tuple
-    opacity: float
-    color: tuple
-    active: bool
-    sprite: Optional[dict] = None
-    label: Optional[dict] = None
-    children: list = field(default_factory=list)
-
-    @property
-    def box(self) -> tuple:
-        """(left, bottom, right, top) in canvas units, y up, origin at the canvas's lower-left corner."""
-        w, h = self.size
-        x0 = self.world[0] - self.anchor[0] * w
-        y0 = self.world[1] - self.anchor[1] * h
-        return (x0, y0, x0 + w, y0 + h)
-
-    @property
-    def path(self) -> str:
-        """The names from below the root down to this node, joined by "/"."""
-        names = []
-        node = self
-        while node.parent is not None:
-            names.append(node.name)
-            node = node.parent
-        return "/".join(reversed(names))
-
-
-@dataclass
-class Layout:
-    """The node tree of one prefab with every node placed."""
-
-    width: float
-    height: float
-    root: Node
-    nodes: list
-
-    def pixel_box(self, node: Node) -> tuple:
-        """A node's box as document pixels (left, top, right, bottom), y down."""
-        x0, y0, x1, y1 = node.box
-        return (x0, self.height - y1, x1, self.height - y0)
-
-
-def _ref(value, what: str, count: int) -> int:
-    if not isinstance(value, dict) or not isinstance(value.get("__id__"), int):
-        raise PreviewError(f"{what} is not an object reference: {value!r}")
-    index = value["__id__"]
-    if not 0 <= index < count:
-        raise PreviewError(f"{what} points at object {index}, outside the {count} objects")
-    return index
-
-
-def _pair(obj: dict, key: str, a: str, b: str, default: tuple) -> tuple:
-    value = obj.get(key)
-    if not isinstance(value, dict):
-        return default
-    return (float(value.get(a, default[0])), float(value.get(b, default[1])))
-
-
-def _trs_position(obj: dict, index: int) -> Optional[tuple]:
-    """(x, y) from the node's "_trs" array, or None when the node has none."""
-    trs = obj.get("_trs")
-    if trs is None:
-        return None
-    array = trs.get("array") if isinstance(trs, dict) else None
-    if not isinstance(array, list) or len(array) != 10 or not all(
-            isinstance(v, (int, float)) and not isinstance(v, bool) for v in array):
-        raise PreviewError(f"node {index}: \"_trs\" is not a typed array of 10 numbers")
-    return (float(array[0]), float(array[1]))
-
-
-def _local_position(obj: dict, index: int, engine: Optional[str]) -> tuple:
-    """Where the runtime of ``engine`` puts a node relative to its parent (None: the fields it has)."""
-    if engine is not None and not reads_trs(engine):
-        return _pair(obj, "_position", "x", "y", (0.0, 0.0))
-    found = _trs_position(obj, index)
-    if found is None:
-        return (0.0, 0.0) if engine is not None else _pair(obj, "_position", "x", "y", (0.0, 0.0))
-    return found
-
-
-def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
-    """Place every node of a prefab's object list.
-
-    The root node is the one the cc.Prefab's "data" names (element 1 when there
-    is none); it sits at the canvas centre and its content size is the canvas.
-    A child's anchor point lies at its parent's anchor point plus its
-    position (see :func:`_local_position` for ``engine``); opacity multiplies
-    down the tree as the engine cascades it.
-    """
-    if engine is not None:
-        check_engine(engine)
-    if not isinstance(objects, list) or len(objects) < 2:
-        raise PreviewError("a prefab is a JSON array of at least a cc.Prefab and its root node")
-    count = len(objects)
-    head = objects[0]
-    root_index = 1
-    if isinstance(head, dict) and isinstance(head.get("data"), dict) and head["data"]:
-        root_index = _ref(head["data"], "the prefab's data", count)
-    root_obj = objects[root_index]
-    if not isinstance(root_obj, dict) or root_obj.get("__type__") != "cc.Node":
-        raise PreviewError(f"object {root_index}, the root, is not a cc.Node")
-    width, height = _pair(root_obj, "_contentSize", "width", "height", (0.0, 0.0))
-    nodes = []
-    seen = set()
-
-    def visit(index: int, parent: Optional[Node]) -> Node:
-        if index in seen:
-            raise PreviewError(f"node {index} is reached twice in the node tree")
-        seen.add(index)
-        obj = objects[index]
-        if not isinstance(obj, dict) or obj.get("__type__") != "cc.Node":
-            raise PreviewError(f"object {index} is a child but not a cc.Node")
-        size = _pair(obj, "_contentSize", "width", "height", (0.0, 0.0))
-        anchor = _pair(obj, "_anchorPoint", "x", "y", (0.5, 0.5))
-        if parent is None:
-            world = (width / 2, height / 2)
-            opacity = obj.get("_opacity", 255) / 255
-        else:
-            local = _local_position(obj, index, engine)
-            world = (parent.world[0] + local[0], parent.world[1] + local[1])
-            opacity = parent.opacity * obj.get("_opacity", 255) / 255
-        colour = obj.get("_color") or {}
-        node = Node(
-            index=index,
-            name=obj.get("_name", ""),
-            parent=parent,
-            size=size,
-            anchor=anchor,
-            world=world,
-            opacity=opacity,
-            color=tuple(int(colour.get(k, 255)) for k in ("r", "g", "b", "a")),
-            active=bool(obj.get("_active", True)) and (parent is None or parent.active),
-        )
-        nodes.append(node)
-        for ref in obj.get("_components") or ():
-            comp = objects[_ref(ref, f"a component of node {index}", count)]
-            kind = comp.get("__type__") if isinstance(comp, dict) else None
-            if kind == "cc.Sprite" and comp.get("_enabled", True):
-                node.sprite = comp
-            elif kind == "cc.Label" and comp.get("_enabled", True):
-                node.label = comp
-        for ref in obj.get("_children") or ():
-            node.children.append(visit(_ref(ref, f"a child of node {index}", count), node))
-        return node
-
-    root = visit(root_index, None)
-    return Layout(width=width, height=height, root=root, nodes=nodes)
 
 
 # ---------------------------------------------------------------------------
