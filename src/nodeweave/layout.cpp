@@ -26,7 +26,7 @@ struct Member {
     Source source;
 };
 
-/// Most members any class writes, wrap included (CCNode has 24).
+/// Most members any class writes, wrap included (CCNode has 26).
 constexpr size_t kMaxMembers = 40;
 
 }  // namespace

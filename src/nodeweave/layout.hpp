@@ -18,8 +18,8 @@ namespace layout {
 
 /// Where a member's value comes from.
 enum class Source {
-    field,       ///< the attribute `field`
-    pinyin,      ///< the host's pinyin of the attribute `field`
+    field,        ///< the attribute `field`
+    pinyin,       ///< the host's pinyin of the attribute `field`
     sprite_frame, ///< the attribute `field` after its "__uuid__" is set to metaSprite.uuid
     present       ///< the attribute `field` when the object has one; no key otherwise
 };
