@@ -20,7 +20,6 @@ from typing import Callable, Optional
 from PIL import Image, ImageDraw
 
 from tessel.engine import DEFAULT_ENGINE, ENGINES, check_engine
-
 from tessel.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, default_font, load_prefab,
                             render)
 from tessel.spritecheck import sprite_problems
@@ -245,8 +244,8 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
     if export is None:
         from tessel.export import ExportOptions
 
-        def export(path, outdir):
-            return default_export(path, outdir, ExportOptions(engine=engine))
+        options = ExportOptions(engine=engine)
+        export = lambda path, outdir: default_export(path, outdir, options)  # noqa: E731
     from psd_tools import PSDImage
 
     try:
