@@ -46,6 +46,10 @@ py::object four_numbers(py::handle value) {
     return std::move(numbers);
 }
 
+/// Larger than any coordinate of a document (at most 300,000 pixels a side) or any
+/// transform factor; keeps the box arithmetic far from the range of long long.
+constexpr double kLargest = 1e7;
+
 /// Nearest whole pixel, halves up.
 long long nearest(double v) { return static_cast<long long>(std::floor(v + 0.5)); }
 
@@ -94,8 +98,11 @@ py::object text_box(py::handle self) {
     for (int i = 0; i < 4; ++i) b[i] = py::float_(bounds[py::int_(i)]);
     py::object transform = host::reader::transform(self.attr("layer"));
     for (int i = 0; i < 6; ++i) t[i] = py::float_(transform[py::int_(i)]);
+    // A box no document can hold is not a box: the layer is placed as point text.
     for (double v : t)
-        if (!std::isfinite(v)) return py::none();
+        if (!std::isfinite(v) || std::fabs(v) > kLargest) return py::none();
+    for (double v : b)
+        if (std::fabs(v) > kLargest) return py::none();
     PixelBox box = box_in_document(t, b);
     return py::make_tuple(box.left, box.top, box.width, box.height);
 }
