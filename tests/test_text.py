@@ -7,7 +7,7 @@ from types import SimpleNamespace
 
 import pytest
 
-from tessel import check, export, infos, labels, preview
+from tessel import check, cli, export, infos, labels, preview
 from tessel.testing import Doc, Group, Pixel, Text, build_psd, write_psd
 
 SHARED_MORE = Path(os.environ.get("TESSEL_SHARED_PSD", Path(__file__).resolve().parents[2] / "shared" / "psd")).parent / "psd-more"
@@ -140,12 +140,14 @@ def _cjk_font_installed():
 
 
 @pytest.mark.skipif(_cjk_font_installed(), reason="a CJK font is installed here")
-def test_a_label_no_font_can_draw_is_said_once_naming_what_to_install(tmp_path, capsys):
+def test_a_label_no_font_can_draw_is_said_once_on_stderr_naming_what_to_install(tmp_path, capsys):
+    _, _, result = exported(tmp_path, Doc(200, 100, [Text("a", "美しい", size=20.0), Text("b", "日本語", size=30.0),
+                                                    Text("c", "plain")]))
+    assert cli.main(["preview", result.prefab, "-o", str(tmp_path / "p.png")]) == 0
+    err = capsys.readouterr().err.splitlines()
+    assert len(err) == 1 and "fonts-noto-cjk" in err[0] and "--font" in err[0] and "美しい" in err[0]
     fonts = labels.Fonts()
-    fonts.get(20, "美しい")
-    fonts.get(30, "日本語")
-    assert len(fonts.notes) == 1 and "fonts-noto-cjk" in fonts.notes[0] and "--font" in fonts.notes[0]
-    assert labels.Fonts().get(20, "plain") is not None and not labels.Fonts().notes
+    assert fonts.get(20, "plain") is not None and not fonts.notes
 
 
 # ---------------------------------------------------------------------------
