@@ -268,9 +268,9 @@ def read_label(**fields):
 
 @pytest.mark.parametrize(
     "text, expected",
-    [("\r\rab\r\ncd\n\r", "ab\r\ncd\n"), ("a\rb", "a\rb"), ("\r", ""), ("\ud83d\r", "\ud83d")],
+    [("\r\rab\r\ncd\n\r", "ab\ncd\n"), ("a\rb\r\rc", "a\nb\n\nc"), ("\r", ""), ("\ud83d\r", "\ud83d")],
     ids=["both-ends", "inner", "only-cr", "lone-surrogate"])
-def test_label_strips_carriage_returns_at_the_ends(layers, text, expected):
+def test_label_strips_carriage_returns_at_the_ends_and_breaks_lines_inside(layers, text, expected):
     label = read_label(text=text)
     assert label._string == label._N_string == expected
     assert label.export()["_N$string"] == expected

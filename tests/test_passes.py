@@ -281,8 +281,9 @@ def test_half_pixels_stay_in_position_and_truncate_toward_zero(width, height, po
 
 @pytest.mark.parametrize(
     "justification, anchor_x",
-    [(0, 0), (1, 1), (2, 0.5), (3, 0.5)],
-    ids=["left", "right", "centre", "justified"],
+    [(0, 0), (1, 1), (2, 0.5), (3, 0), (4, 1), (5, 0.5), (6, 0), (7, 0.5)],
+    ids=["left", "right", "centre", "justify-last-left", "justify-last-right", "justify-last-centre",
+         "justify-all", "unknown"],
 )
 def test_text_anchor_follows_justification(justification, anchor_x):
     psd = open_doc([txt("T", 400, 100, 120, 25, justification=justification)])

@@ -325,8 +325,6 @@ def test_labels_land_within_a_pixel_for_each_justification(tmp_path, justificati
     assert result.ok
 
 
-@pytest.mark.xfail(strict=True, reason="the export leaves a justified label's anchor x at 0.5 while its "
-                                       "position is the text origin at the box's left edge: half a box width off")
 def test_justified_labels_land_within_a_pixel(tmp_path):
     result = checked(tmp_path, labels(3, 24))
     assert [p.error for p in result.placements if p.kind == "text"] == [0, 0]

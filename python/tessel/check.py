@@ -6,7 +6,11 @@ per exported layer how far its node's box lies from the layer's box, plus the
 share of differing pixels; it writes the two images side by side with a
 difference view.  A sprite that shows other pixels than its own layer's is a
 problem too.  Pixel layers and groups must land exactly; text layers may be
-off by one pixel, which is what the truncations of the position rules allow.
+off by one pixel, which is what the truncations of the position rules allow.  A
+text layer's box is the pixels Photoshop drew for point text, and the text box
+the designer drew for box text.  In a document of odd width or height the
+centre lies on a half pixel that whole-number positions cannot reach: that half
+pixel is reported as such, not as a misplaced layer.
 """
 
 from __future__ import annotations
@@ -70,6 +74,25 @@ def exported_children(group) -> list:
     return [child for child in group if child.visible and not str(child.name).startswith(NOT_EXPORT) and layer_kind(child)]
 
 
+def _plain(value):
+    return getattr(value, "value", value)
+
+
+def text_box(layer) -> Optional[tuple]:
+    """The text box of a box text layer in document pixels (left, top, right, bottom); None for point text."""
+    try:
+        cookie = layer.engine_dict["Rendered"]["Shapes"]["Children"][0]["Cookie"]["Photoshop"]
+        if _plain(cookie["ShapeType"]) != 1:
+            return None
+        b0, b1, b2, b3 = (float(_plain(v)) for v in cookie["BoxBounds"])
+        xx, xy, yx, yy, tx, ty = (float(v) for v in layer._data.transform)
+    except (KeyError, IndexError, TypeError, ValueError, AttributeError):
+        return None
+    corners = [(xx * bx + yx * by + tx, xy * bx + yy * by + ty) for bx in (b0, b2) for by in (b1, b3)]
+    xs, ys = [x for x, _ in corners], [y for _, y in corners]
+    return (min(xs), min(ys), max(xs), max(ys))
+
+
 @dataclass
 class Placement:
     """Where one exported layer lies in the PSD and where its node lands in the preview."""
@@ -80,6 +103,8 @@ class Placement:
     node_box: tuple
     layer: object = field(default=None, repr=False, compare=False)  #: the psd-tools layer
     node: Optional[Node] = field(default=None, repr=False, compare=False)
+    #: the half pixel (x, y) an odd document width or height puts on every node
+    rounding: tuple = (0.0, 0.0)
 
     @property
     def offset(self) -> tuple:
@@ -93,7 +118,14 @@ class Placement:
 
     @property
     def misplaced(self) -> bool:
-        return self.error > PLACEMENT_LIMIT[self.kind]
+        limit = PLACEMENT_LIMIT[self.kind]
+        slack = self.rounding * 2
+        return any(abs(n - l) > limit + r for n, l, r in zip(self.node_box, self.layer_box, slack))
+
+    @property
+    def half_pixel(self) -> bool:
+        """Placed, but only thanks to the odd document's half pixel."""
+        return not self.misplaced and self.error > PLACEMENT_LIMIT[self.kind]
 
 
 def placements(psd, layout: Layout) -> tuple:
@@ -104,6 +136,7 @@ def placements(psd, layout: Layout) -> tuple:
     placements and the structural mismatches found.
     """
     found, problems = [], []
+    rounding = tuple(0.5 if int(side) % 2 else 0.0 for side in (layout.width, layout.height))
 
     def walk(group, node: Node, prefix: str) -> None:
         layers = exported_children(group)
@@ -114,9 +147,11 @@ def placements(psd, layout: Layout) -> tuple:
         for layer, child in zip(layers, node.children):
             path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
             kind = layer_kind(layer)
-            box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
+            box = text_box(layer) if kind == "text" else None
+            if box is None:
+                box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
             found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child),
-                                   layer=layer, node=child))
+                                   layer=layer, node=child, rounding=rounding))
             if kind == "group":
                 walk(layer, child, path)
 
@@ -202,6 +237,7 @@ class CheckResult:
     differing: Optional[float]
     sheet: Image.Image
     composite_error: Optional[str] = None
+    notes: list = field(default_factory=list)  #: about the preview itself (a font without the labels' glyphs)
 
     @property
     def misplaced(self) -> list:
@@ -256,8 +292,9 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
     with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
         layout, frames = load_prefab(export(str(psd_path), outdir), engine)
         problems = []
-        rendered = render(layout, frames, fonts=Fonts(font), problems=problems)
-        boxed = render(layout, frames, boxes=True, fonts=Fonts(font)) if boxes else rendered
+        fonts = Fonts(font)
+        rendered = render(layout, frames, fonts=fonts, problems=problems)
+        boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
         found, mismatches = placements(psd, layout)
         mismatches += sprite_problems(found, frames)
     # Effects and fills may need optional packages psd-tools does not require;
@@ -268,10 +305,10 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         first = str(e).strip().splitlines()[0] if str(e).strip() else ""
         reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
         return CheckResult(placements=found, problems=mismatches + problems, differing=None,
-                           sheet=side_by_side(None, boxed, None), composite_error=reason)
+                           sheet=side_by_side(None, boxed, None), composite_error=reason, notes=fonts.notes)
     share, mask = difference(expected, rendered, tolerance)
     return CheckResult(placements=found, problems=mismatches + problems, differing=share,
-                       sheet=side_by_side(expected, boxed, mask))
+                       sheet=side_by_side(expected, boxed, mask), notes=fonts.notes)
 
 
 # ---------------------------------------------------------------------------
@@ -284,8 +321,8 @@ def report(result: CheckResult, out=None) -> None:
     rows = [("layer", "kind", "dx", "dy", "error", "")]
     for p in result.placements:
         dx, dy = p.offset
-        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error),
-                     "MISPLACED" if p.misplaced else "ok"))
+        status = "MISPLACED" if p.misplaced else "ok, the odd document's half pixel" if p.half_pixel else "ok"
+        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error), status))
     widths = [max(len(row[i]) for row in rows) for i in range(5)]
     for row in rows:
         cells = [row[0].ljust(widths[0]), row[1].ljust(widths[1])] + [row[i].rjust(widths[i]) for i in (2, 3, 4)]
@@ -308,6 +345,8 @@ def _check_command(args, console=None) -> int:
     except (PreviewError, OSError) as e:
         print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
         return EXIT_ERROR
+    for note in result.notes:
+        print(f"tessel check: {_printable(note)}", file=sys.stderr)
     report(result)
     print(f"side by side: {output}")
     return EXIT_PLACED if result.ok else EXIT_MISPLACED

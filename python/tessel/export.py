@@ -19,6 +19,7 @@ from typing import List
 from tessel import filemanager, imagenames, metamerge
 from tessel.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
+from tessel.verticaltext import vertical_text_warning
 
 
 @dataclass
@@ -305,6 +306,7 @@ def _export(path, outdir, options, progress, on_skipped):
     inside = Inside(outdir)
 
     naming = imagenames.settle(list(pixel_layers(psd)))
+    vertical = vertical_text_warning(psd)
     nodeweave.initPsdInfo(psd)
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
@@ -347,7 +349,7 @@ def _export(path, outdir, options, progress, on_skipped):
     files = [prefab_path, prefab_meta] + [target for _, target in staged] + list(dict.fromkeys(sprite_metas))
     return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
                         images=len(staged), collisions=len(naming.warnings), skipped=skipped,
-                        warnings=list(naming.warnings))
+                        warnings=list(naming.warnings) + ([vertical] if vertical else []))
 
 
 def _progress_steps(progress, name, total):

@@ -150,9 +150,18 @@ class YTextLayer(YRoot, YText):
     AntiAlias: int
     #: 0 left, 1 right, 2 center, other values as the document has them.
     Justification: int
+    #: 0 point text, 1 box text (the text lives in a box the designer drew); 0 when the document does not say.
+    ShapeType: int
+    #: The box of box text (left, top, right, bottom) in text space, or None.
+    BoxBounds: Optional[List[float]]
+    #: 0 horizontal, 2 vertical text; 0 when the document does not say.
+    WritingDirection: int
     def __init__(self, layer: Any) -> None: ...
     @property
     def x(self) -> int:
         """The text's horizontal offset from its transform, truncated toward zero."""
+    @property
+    def textBox(self) -> Optional[Tuple[int, int, int, int]]:
+        """(left, top, width, height) of a box text's box in document pixels, None for point text."""
     def fixdata(self, data: Dict[str, Any]) -> None:
         """Adds the text, font, style, alignment and colour keys."""

@@ -6,7 +6,8 @@ own "_position" (y up), its box spans ``position - anchor * size`` to
 ``position + (1 - anchor) * size``, and the root node sits at the canvas centre
 with the document's size.  Sprites draw their PNG (a sliced sprite stretches its
 nine-slice image back to the node's size, corners kept), labels draw their text
-in the node's colour.  ``--engine`` places the nodes as that Creator runtime
+in the node's colour, wrapped and aligned as the engine lays it out (tessel.labels).
+``--engine`` places the nodes as that Creator runtime
 does (tessel.nodelayout).
 """
 
@@ -14,30 +15,18 @@ from __future__ import annotations
 
 import json
 import math
-import re
 import sys
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Optional
 
-from PIL import Image, ImageDraw, ImageFont
+from PIL import Image, ImageDraw
 
 from tessel.engine import ENGINES
+from tessel.labels import Fonts, default_font, draw_label
 # Layout, Node, PreviewError and layout_prefab stay reachable here: check and hosts import them from the preview.
 from tessel.nodelayout import Layout, Node, PreviewError, layout_prefab
 
-# Free fonts tried for labels, in order; Pillow's own default font comes last.
-# Fonts with CJK glyphs come first for text that needs them.
-LATIN_FONTS = ("DejaVuSans.ttf", "LiberationSans-Regular.ttf", "NotoSans-Regular.ttf", "FreeSans.ttf")
-CJK_FONTS = (
-    "NotoSansCJK-Regular.ttc",
-    "NotoSansCJKsc-Regular.otf",
-    "NotoSansSC-Regular.otf",
-    "wqy-microhei.ttc",
-    "wqy-zenhei.ttc",
-    "DroidSansFallbackFull.ttf",
-)
-_CJK = re.compile("[\u2e80-\u9fff\uac00-\ud7af\uf900-\ufaff\uff00-\uffef]")
 
 
 # ---------------------------------------------------------------------------
@@ -145,85 +134,6 @@ def _fade(image: Image.Image, opacity: float) -> Image.Image:
     return faded
 
 
-class Fonts:
-    """Label fonts by size: the given font file, else a free system font, else Pillow's own."""
-
-    def __init__(self, path: Optional[str] = None):
-        self.path = path
-        self._cache = {}
-
-    def get(self, size: int, text: str = ""):
-        cjk = bool(_CJK.search(text))
-        key = (size, cjk)
-        if key not in self._cache:
-            self._cache[key] = self._load(size, cjk)
-        return self._cache[key]
-
-    def _load(self, size: int, cjk: bool):
-        if self.path:
-            try:
-                return ImageFont.truetype(self.path, size)
-            except OSError as e:
-                raise PreviewError(f"{self.path}: not a font file Pillow can load ({e})") from e
-        for name in (CJK_FONTS if cjk else ()) + LATIN_FONTS:
-            try:
-                return ImageFont.truetype(name, size)
-            except OSError:
-                continue
-        return default_font(size)
-
-
-def default_font(size: int):
-    """Pillow's own font at ``size`` pixels (its fixed bitmap font before Pillow 10.1)."""
-    try:
-        return ImageFont.load_default(size)
-    except TypeError:
-        return ImageFont.load_default()
-
-
-def _label_lines(text: str) -> list:
-    # The engine breaks lines at "\n" only; a "\r" the label kept from the
-    # document draws as a blank, as a canvas does with it.
-    return text.replace("\r", " ").split("\n")
-
-
-def _draw_label(canvas: Image.Image, layout: Layout, node: Node, fonts: Fonts) -> None:
-    label = node.label
-    text = label.get("_string") or ""
-    if not text:
-        return
-    size = max(1, int(label.get("_fontSize") or 0))
-    line_height = float(label.get("_lineHeight") or size)
-    font = fonts.get(size, text)
-    lines = _label_lines(text)
-    measure = ImageDraw.Draw(Image.new("RGBA", (1, 1)))
-    widths = [measure.textlength(line, font=font) for line in lines]
-    halign = label.get("_N$horizontalAlign", 1)
-    valign = label.get("_N$verticalAlign", 2)
-    if label.get("_N$overflow", 0) == 0:
-        # Overflow NONE: the engine sizes the node to the text and keeps the anchor.
-        bw, bh = max(widths, default=0), line_height * len(lines)
-        x0 = node.world[0] - node.anchor[0] * bw
-        top = node.world[1] + (1 - node.anchor[1]) * bh
-    else:
-        bw, bh = node.size
-        x0, _, _, top = node.box
-        top -= {0: 0, 1: (bh - line_height * len(lines)) / 2}.get(valign, bh - line_height * len(lines))
-    r, g, b, _ = node.color
-    fill = (r, g, b, int(round(255 * node.opacity)))
-    layer = Image.new("RGBA", canvas.size, (0, 0, 0, 0))
-    draw = ImageDraw.Draw(layer)
-    for i, (line, width) in enumerate(zip(lines, widths)):
-        x = x0 + {0: 0, 2: bw - width}.get(halign, (bw - width) / 2)
-        middle = layout.height - (top - line_height * (i + 0.5))
-        if isinstance(font, ImageFont.FreeTypeFont):
-            draw.text((x, middle), line, font=font, fill=fill, anchor="lm")
-        else:
-            _, y0, _, y1 = font.getbbox(line)
-            draw.text((x, middle - (y0 + y1) / 2), line, font=font, fill=fill)
-    canvas.alpha_composite(layer)
-
-
 def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, problems: list) -> None:
     w, h = (int(round(v)) for v in node.size)
     if w <= 0 or h <= 0:
@@ -279,7 +189,7 @@ def render(layout: Layout, frames: dict, boxes: bool = False, fonts: Optional[Fo
         if node.sprite is not None:
             _draw_sprite(canvas, layout, node, frames, problems)
         if node.label is not None:
-            _draw_label(canvas, layout, node, fonts)
+            draw_label(canvas, layout.height, node, fonts)
     if boxes:
         _draw_boxes(canvas, layout)
     return canvas
@@ -297,12 +207,16 @@ def load_prefab(path, engine: Optional[str] = None) -> tuple:
 
 
 def preview(prefab, output, boxes: bool = False, font: Optional[str] = None, engine: Optional[str] = None) -> list:
-    """Render the prefab file ``prefab`` into the PNG ``output``; returns the problems met."""
+    """Render the prefab file ``prefab`` into the PNG ``output``; returns the problems met.
+
+    A label whose characters no font has is one of them, said once.
+    """
     layout, frames = load_prefab(prefab, engine)
     problems = []
-    image = render(layout, frames, boxes=boxes, fonts=Fonts(font), problems=problems)
+    fonts = Fonts(font)
+    image = render(layout, frames, boxes=boxes, fonts=fonts, problems=problems)
     image.save(output, format="PNG")
-    return problems
+    return problems + fonts.notes
 
 
 # ---------------------------------------------------------------------------
@@ -315,7 +229,8 @@ def _printable(text: str) -> str:
 
 
 def _number(value: float) -> str:
-    return f"{value:g}"
+    # Hundredths are plenty for pixel offsets; "-0" reads as 0.
+    return f"{round(value, 2) + 0.0:g}"
 
 
 def _preview_command(args, console=None) -> int:

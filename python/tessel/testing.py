@@ -96,10 +96,14 @@ Text layers
       (estimated from the text and font size when not given).  The layer
       carries a transparent pixel block of that size, or ``image``.
     * ``origin=(tx, ty)`` is the text origin stored in the type tool
-      transform ``(1, 0, 0, 1, tx, ty)``; floats are kept.  By default tx is
-      the box's left edge, centre or right edge following the justification
-      and ty is ``top + size``.
-    * ``area=True`` marks paragraph (box) text instead of point text.
+      transform ``(1, 0, 0, 1, tx, ty)``; floats are kept.  By default, for
+      point text, tx is the box's left edge, centre or right edge following
+      the justification (the justified codes 3 to 6 by their last line: 3 and
+      6 left, 4 right, 5 centre) and ty is ``top + size``; for box text it is
+      the box's top-left corner, as an editor writes it.
+    * ``area=True`` marks paragraph (box) text instead of point text: the
+      text box is ``box`` at ``left``/``top`` (``BoxBounds`` 0, 0, width,
+      height from the origin).
 
 Only psd-tools, Pillow and the standard library are used.  Writing needs a
 psd-tools with ``PixelLayer.frompil`` and ``Group.new``; the files read back
@@ -412,8 +416,10 @@ def _box(layer: Text) -> tuple:
 def _origin(layer: Text) -> tuple:
     if layer.origin is not None:
         return float(layer.origin[0]), float(layer.origin[1])
+    if layer.area:
+        return float(layer.left), float(layer.top)
     width, _ = _box(layer)
-    shift = {1: width, 2: width / 2}.get(layer.justification, 0)
+    shift = {1: width, 2: width / 2, 4: width, 5: width / 2}.get(layer.justification, 0)
     return float(layer.left + shift), float(layer.top + layer.size)
 
 

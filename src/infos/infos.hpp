@@ -29,6 +29,19 @@ void group_fixdata(py::handle self, py::handle data);
 void text_init_text(py::handle self, py::handle text, py::handle fontset, py::handle style,
                     py::handle metaStyle, py::handle startIdx, py::handle endIdx);
 
+/// A box in whole document pixels.
+struct PixelBox {
+    long long left = 0, top = 0, width = 0, height = 0;
+};
+/// The box `bounds` (left, top, right, bottom, in text space) as the transform
+/// (xx, xy, yx, yy, tx, ty) lays it on the document.
+PixelBox box_in_document(const double transform[6], const double bounds[4]);
+/// Sets `ShapeType` (0 point, 1 box text), `BoxBounds` and `WritingDirection` (0
+/// horizontal, 2 vertical) from the engine data's rendered shape, 0/None/0 without one.
+void read_text_shape(py::handle self, py::handle engine);
+/// (left, top, width, height) of a box text's box in the document, or None for point text.
+py::object text_box(py::handle self);
+
 /// The plain value of an engine-data leaf (its `value`), or the object itself.
 py::object plain(py::handle leaf);
 /// `seq[idx]`, taking an engine-data leaf's `value` as the index.

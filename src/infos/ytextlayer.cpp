@@ -72,6 +72,7 @@ void text_layer_init(py::handle self, py::handle layer) {
         }
         if (sizeSeted && fontSeted && colorSetted) break;
     }
+    read_text_shape(self, engine);
 }
 
 void text_layer_fixdata(py::handle self, py::handle data) {
@@ -120,6 +121,9 @@ void bind_ytextlayer(py::module_ &m) {
             return py::int_(offset);
         },
         "The text's horizontal offset from its transform, truncated toward zero.");
+    cls.def_property_readonly(
+        "textBox", [](py::object self) { return text_box(self); },
+        "(left, top, width, height) of a box text's box in document pixels, None for point text.");
     cls.def(
         "fixdata", [](py::object self, py::object data) { text_layer_fixdata(self, data); },
         py::arg("data"), "Adds the text, font, style, alignment and colour keys.");

@@ -34,8 +34,18 @@ py::object truncate(py::handle value) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-/// The layer's text without carriage returns at its start and end (inner ones stay).
-py::object stripped_text(py::handle layer) { return layer.attr("text").attr("strip")("\r"); }
+/// cc.Label.Overflow: SHRINK keeps the node's size, wraps inside its width and
+/// lowers the font size only when the wrapped text is taller than the node.
+constexpr int kOverflowShrink = 2;
+/// cc.Label.VerticalAlign TOP.
+constexpr int kAlignTop = 0;
+
+/// The layer's text without carriage returns at its start and end; each paragraph
+/// break inside becomes "\n", the only line break the engine's layout knows.
+py::object label_text(py::handle layer) {
+    py::object text = layer.attr("text").attr("strip")("\r");
+    return text.attr("replace")("\r\n", "\n").attr("replace")("\r", "\n");
+}
 
 void label_init(py::handle self) {
     component_init(self);
@@ -59,8 +69,8 @@ void label_init(py::handle self) {
 void label_read(py::handle self) {
     name_read(self);
     py::object layer = self.attr("layer");
-    self.attr("_string") = stripped_text(layer);
-    self.attr("_N_string") = stripped_text(layer);
+    self.attr("_string") = label_text(layer);
+    self.attr("_N_string") = label_text(layer);
     self.attr("_fontSize") = truncate(layer.attr("FontSize"));
     // The sum comes first: 23.6 gives a line height of 27, not 23 + 4.
     self.attr("_lineHeight") = truncate(py::object(layer.attr("FontSize")) + py::int_(4));
@@ -72,6 +82,16 @@ void label_read(py::handle self) {
         justification = justification.equal(py::int_(1)) ? py::int_(2) : py::int_(1);
     self.attr("_N_horizontalAlign") = justification;
     self.attr("_N_fontFamily") = layer.attr("fontName");
+
+    // Box text wraps in its box as the designer drew it. Of the engine's modes that
+    // keep the width, CLAMP would cut off a line that a wider runtime font pushes
+    // out of the box, and RESIZE_HEIGHT would grow the node past the box; SHRINK
+    // draws exactly as CLAMP while the text fits and keeps all of it in the box
+    // when it does not. A text box fills from its top.
+    if (!text_box_of(layer).is_none()) {
+        self.attr("_N_overflow") = py::int_(kOverflowShrink);
+        self.attr("_N_verticalAlign") = py::int_(kAlignTop);
+    }
 }
 
 layout::Rows label_members() {

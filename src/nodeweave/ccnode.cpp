@@ -87,6 +87,7 @@ void node_read(py::handle self) {
         position.attr("x") = edge_or_zero(layer.attr("x"));
         position.attr("y") = edge_or_zero(layer.attr("y"));
     }
+    if (py::isinstance(layer, global("YTextLayer"))) read_text_box(self, layer);
 }
 
 layout::Rows node_members() {

@@ -1,5 +1,7 @@
 #include "nodeweave/passes.hpp"
 
+#include "nodeweave/objects.hpp"
+
 namespace passes {
 
 namespace {
@@ -29,15 +31,19 @@ void fixPosition(py::handle psd, py::object localPosition) {
         py::object anchor = node.attr("_anchorPoint");
         const bool is_text = py::isinstance(layer, TextLayer);
 
+        bool is_box_text = false;
         if (is_text) {
-            // The anchor follows the justification so that text grows the way it is set.
+            // The anchor follows the justification so that text grows the way it is
+            // set: the justified modes (3 to 6) align their last line left, right,
+            // centre, or fill it (6, which starts at the left like 3).
             py::object code = layer.attr("Justification");
-            if (code.equal(py::int_(0)))
+            if (code.equal(py::int_(0)) || code.equal(py::int_(3)) || code.equal(py::int_(6)))
                 anchor.attr("x") = py::int_(0);
-            else if (code.equal(py::int_(1)))
+            else if (code.equal(py::int_(1)) || code.equal(py::int_(4)))
                 anchor.attr("x") = py::int_(1);
-            else if (code.equal(py::int_(2)))
+            else if (code.equal(py::int_(2)) || code.equal(py::int_(5)))
                 anchor.attr("x") = py::float_(0.5);
+            is_box_text = !objects::text_box_of(layer).is_none();
         } else if (py::isinstance(layer, Layer)) {
             anchor.attr("x") = py::int_(0);
             anchor.attr("y") = py::int_(0);
@@ -58,7 +64,12 @@ void fixPosition(py::handle psd, py::object localPosition) {
         py::object base_x = localPosition.attr("x");
         py::object base_y = localPosition.attr("y");
         py::object local = node.attr("_localPosition");
-        local.attr("x") = trunc(x - base_x);
+        // Point text's x is its origin, the point the anchor marks; box text's x is
+        // the box's left edge, which lies anchor x of the box's width before it.
+        py::object local_x = trunc(x - base_x);
+        if (is_box_text)
+            local_x = local_x + trunc(node.attr("_contentSize").attr("width") * anchor.attr("x"));
+        local.attr("x") = local_x;
         py::object local_y = trunc(y - base_y);
         local.attr("y") = local_y;
 

@@ -100,6 +100,11 @@ py::object meta_uuid(py::handle path, py::handle container, py::handle what);
 /// A fresh UUID: the host's md5 digest with "-" inserted at 20, 16, 12 and 8.
 py::object get_uuid();
 
+/// A text layer-info's `textBox`: (left, top, width, height) of box text, None for point text.
+py::object text_box_of(py::handle layer);
+/// Box text: the node takes the text box as its document position and content size.
+void read_text_box(py::handle node, py::handle layer);
+
 void bind_ccbase(py::module_ &m);
 void bind_valuetypes(py::module_ &m);
 void bind_meta(py::module_ &m);
