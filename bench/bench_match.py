@@ -7,8 +7,8 @@ that has no adjustment layer, exports it into a temporary folder, renders the
 prefab as the engine lays it out (tessel.preview) and compares that with the
 composite Photoshop stored in the file, both flattened on white.  A document
 matches when at most 2% of its pixels differ by more than 24 of 255 on any
-channel.  Prints one line per document (the worst offenders say why they
-differ as far as the document tells) and the share that matches.
+channel.  Prints one line per document (one that differs says why, as far as
+the document tells) and the share that matches.
 """
 
 import argparse
@@ -27,6 +27,32 @@ def has_adjustments(psd):
     from psd_tools.api.layers import AdjustmentLayer
 
     return any(isinstance(layer, AdjustmentLayer) for layer in psd.descendants())
+
+
+def causes(psd, reference):
+    """What in ``psd`` keeps a preview from matching, as far as the document tells."""
+    from psd_tools.api.layers import Group, TypeLayer
+
+    from tessel.check import difference
+
+    found = []
+    shown = [layer for layer in psd.descendants() if layer.is_visible()]
+    if any(isinstance(layer, TypeLayer) for layer in shown):
+        found.append("text: the preview draws labels in its own font")
+    if psd.width % 2 or psd.height % 2:
+        found.append("odd size: top-level positions are whole pixels, the centre is not")
+    blended = [layer for layer in shown if layer.blend_mode.name not in ("NORMAL", "PASS_THROUGH")
+               or isinstance(layer, Group) and layer.opacity != 255]
+    if blended:
+        found.append("blending: blend modes or group opacity, which sprites cannot show")
+    try:
+        own, _ = difference(reference, psd.composite(ignore_preview=True).convert("RGBA"), TOLERANCE)
+    except Exception as e:
+        own = None
+        found.append(f"psd-tools cannot composite it ({type(e).__name__})")
+    if own is not None and own > LIMIT:
+        found.append(f"psd-tools' own composite differs by {own:.1%}")
+    return found
 
 
 def measure(path, options):
@@ -50,9 +76,15 @@ def measure(path, options):
         except Exception as e:
             return 1.0, f"export failed: {type(e).__name__}: {e}"
         layout, frames = load_prefab(result.prefab)
+        sprites = sum(node.sprite is not None and node.size[0] * node.size[1] > 0 for node in layout.nodes)
         actual = render(layout, frames, fonts=Fonts())
     share, _ = difference(expected, actual, TOLERANCE)
-    return share, ", ".join(result.skipped)
+    notes = [f"left out: {', '.join(result.left_out)}"] if result.left_out else []
+    if share > LIMIT:
+        notes += causes(psd, expected)
+        if result.images < sprites:
+            notes.append(f"{sprites} sprites share {result.images} images: same-named layers get one image name")
+    return share, "; ".join(notes)
 
 
 def main(argv=None):

@@ -92,6 +92,8 @@ def test_a_shape_layer_takes_the_naming_of_a_pixel_layer(tmp_path):
     "effects-stroke-1-vector-color.psd",
     "effects-color-overlay-1.psd",
     "effects-gradient-overlay-1.psd",
+    "effects-drop-shadow-1.psd",
+    "effects-outer-glow-1.psd",
     "clipping-clipping-1-raster-with-transform.psd",
     "clipping-pixel-with-clip-stroke-effect.psd",
     "clipping-mask.psd",

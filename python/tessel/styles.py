@@ -8,6 +8,7 @@ brings in.
 import importlib.util
 import math
 
+from tessel import shadows
 from tessel.errors import DocumentError
 
 #: The packages psd-tools' composite extra adds, by import name.
@@ -64,8 +65,10 @@ def reach(layer):
         pass
     if not math.isfinite(total) or total <= 0:
         return 0
-    # One pixel more for the antialiased edge, which a fractional size also covers.
-    return min(math.ceil(total) + 1, _MAX_REACH)
+    # Half as much again: a spread grows square corners by up to 1.41 times its
+    # width, and the soft edge of a blur runs on past its nominal size.  What
+    # the canvas holds in excess is cropped away again.
+    return min(math.ceil(total * 1.5) + 1, _MAX_REACH)
 
 
 _UNFADED = {}
@@ -114,7 +117,8 @@ def render(layer, viewport, clipped=True):
                                 layer) from e
     if image is None:
         return None
-    return image if image.mode == "RGBA" else image.convert("RGBA")
+    image = image if image.mode == "RGBA" else image.convert("RGBA")
+    return shadows.under(layer, image)
 
 
 def painted_box(image, origin):
