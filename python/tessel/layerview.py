@@ -115,9 +115,12 @@ def _base_of(clipped):
 
 
 def _sprite(layer, options):
-    """The sprite view of ``layer``: its box and a way to draw it."""
+    """What the builder reads for ``layer``, which becomes a sprite: a view with its box and image."""
     if options.styles and styles.changes_pixels(layer):
         return _rendered(layer, clipped=True)
+    if isinstance(layer, _reader().PixelLayer):
+        # Shown as it is stored: the layer itself, exactly as without the options.
+        return layer
     if layer.has_pixels():
         return Sprite(layer, layer.bbox, None)
     # A shape or fill layer Photoshop stored no pixels for: psd-tools draws it.
@@ -128,22 +131,25 @@ def _rendered(layer, clipped):
     box = tuple(layer.bbox)
     empty = box[0] >= box[2] or box[1] >= box[3]
     margin = styles.reach(layer)
+
+    def draw(viewport):
+        return styles.render(layer, viewport, clipped)
+
     if not empty and margin == 0:
-        return Sprite(layer, box, lambda viewport: styles.render(layer, viewport, clipped))
-    # The image may reach past the layer's box (an outside stroke), or the layer
-    # has no box at all (a fill): draw it on a larger canvas once, and the box
-    # becomes what was painted, never less than the layer's own.
-    if empty:
-        canvas = tuple(layer._psd.viewbox)
-    else:
-        canvas = (box[0] - margin, box[1] - margin, box[2] + margin, box[3] + margin)
-    image = styles.render(layer, canvas, clipped)
-    painted = styles.painted_box(image, canvas[:2]) if image is not None else None
+        return Sprite(layer, box, draw)
+    # The image may reach past the layer's box (an outside stroke, a shadow), or
+    # the layer has no box at all (a fill over the whole document, which is what
+    # psd-tools draws on without a viewport): draw it on a larger canvas once,
+    # and the box becomes what was painted, never less than the layer's own.
+    canvas = None if empty else (box[0] - margin, box[1] - margin, box[2] + margin, box[3] + margin)
+    image = draw(canvas)
+    origin = (0, 0) if canvas is None else canvas[:2]
+    painted = styles.painted_box(image, origin) if image is not None else None
     grown = painted if empty else styles.union(box, painted)
     if grown is None:
         return Sprite(layer, box, lambda viewport: None)
-    crop = (grown[0] - canvas[0], grown[1] - canvas[1], grown[2] - canvas[0], grown[3] - canvas[1])
-    return Sprite(layer, grown, lambda viewport: styles.render(layer, viewport, clipped), image.crop(crop))
+    crop = (grown[0] - origin[0], grown[1] - origin[1], grown[2] - origin[0], grown[3] - origin[1])
+    return Sprite(layer, grown, draw, image.crop(crop))
 
 
 class Sprite(infos.PixelLayer):

@@ -100,6 +100,9 @@ def unfaded(layer):
 def render(layer, viewport, clipped=True):
     """``layer`` as Photoshop shows it inside ``viewport`` (left, top, right, bottom), at full opacity.
 
+    Without a viewport, psd-tools draws on the layer's box, or on the whole
+    document for a layer without one.
+
     With ``clipped`` the visible, exported layers clipped to it are merged in.
     Returns an RGBA image of the viewport's size, or None for an empty viewport.
     """
@@ -111,7 +114,7 @@ def render(layer, viewport, clipped=True):
         return clipped and candidate.is_visible() and exported_name(candidate)
 
     try:
-        image = copy.composite(viewport=tuple(viewport), color=1.0, alpha=0.0, layer_filter=keep)
+        image = copy.composite(viewport=viewport and tuple(viewport), color=1.0, alpha=0.0, layer_filter=keep)
     except ImportError as e:
         raise StylesUnavailable(f"cannot render this layer without psd-tools' composite packages: {INSTALL}",
                                 layer) from e
