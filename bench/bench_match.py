@@ -12,7 +12,6 @@ the document tells) and the share that matches.
 """
 
 import argparse
-import os
 import sys
 import tempfile
 from pathlib import Path

@@ -92,7 +92,7 @@ def under(layer, image):
             coverage = _shifted(coverage, int(round(-distance * math.cos(radians))),
                                 int(round(distance * math.sin(radians))))
         paint = Image.new("RGBA", image.size, color + (0,))
-        paint.putalpha(coverage.point(lambda v: int(round(v * opacity))))
+        paint.putalpha(coverage.point(lambda v, opacity=opacity: int(round(v * opacity))))
         below = Image.alpha_composite(below, paint)
     return Image.alpha_composite(below, image)
 
