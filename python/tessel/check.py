@@ -17,7 +17,7 @@ from __future__ import annotations
 
 import sys
 import tempfile
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
 from typing import Callable, Optional
 
@@ -159,10 +159,23 @@ def placements(psd, layout: Layout) -> tuple:
     return found, problems
 
 
-def composite_psd(psd) -> Image.Image:
-    """The document as psd-tools composites it from the layers the export keeps, as RGBA."""
-    image = psd.composite(layer_filter=is_exported, color=1.0, alpha=0.0)
-    return image.convert("RGBA")
+def composite_psd(psd, options=None) -> tuple:
+    """The document as it looks with only the layers the export keeps, as RGBA, and what made it.
+
+    When the export options keep every visible layer, that is the composite
+    Photoshop stored in the file; otherwise psd-tools composites the kept ones.
+    """
+    keep = is_exported
+    if options is not None and (options.all_layers or options.styles):
+        from tessel import layerview
+
+        def keep(layer):
+            return layerview.shown(layer, options)
+
+        if all(keep(layer) for layer in psd.descendants() if layer.is_visible()):
+            return psd.composite().convert("RGBA"), "Photoshop's composite"
+    image = psd.composite(layer_filter=keep, color=1.0, alpha=0.0)
+    return image.convert("RGBA"), "psd-tools' composite of the exported layers"
 
 
 def _flatten(image: Image.Image, size: tuple) -> Image.Image:
@@ -238,6 +251,7 @@ class CheckResult:
     sheet: Image.Image
     composite_error: Optional[str] = None
     notes: list = field(default_factory=list)  #: about the preview itself (a font without the labels' glyphs)
+    reference: str = ""  #: what the preview was compared with
 
     @property
     def misplaced(self) -> list:
@@ -269,20 +283,25 @@ def default_export(psd_path: str, outdir: str, options=None) -> Path:
 
 
 def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
-          export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE) -> CheckResult:
+          export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE,
+          options=None) -> CheckResult:
     """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
 
     ``export(psd_path, outdir)`` writes the export and returns the prefab's
-    path; by default it is `tessel export` for the runtime ``engine``, and the
-    render places the nodes as that runtime does.
+    path; by default it is `tessel export` for the runtime ``engine`` with
+    ``options`` (an :class:`tessel.export.ExportOptions`), which also say which
+    layers count as exported and where their boxes lie; the render places the
+    nodes as that runtime does.
     """
-    check_engine(engine)
-    if export is None:
-        from tessel.export import ExportOptions
-
-        options = ExportOptions(engine=engine)
-        export = lambda path, outdir: default_export(path, outdir, options)  # noqa: E731
     from psd_tools import PSDImage
+
+    from tessel import layerview
+    from tessel.export import ExportOptions
+
+    check_engine(engine)
+    options = replace(options or ExportOptions(), engine=engine)
+    if export is None:
+        export = lambda path, outdir: default_export(path, outdir, options)  # noqa: E731
 
     try:
         psd = PSDImage.open(psd_path)
@@ -295,12 +314,12 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         fonts = Fonts(font)
         rendered = render(layout, frames, fonts=fonts, problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
-        found, mismatches = placements(psd, layout)
+        found, mismatches = placements(layerview.document_view(psd, options), layout)
         mismatches += sprite_problems(found, frames)
     # Effects and fills may need optional packages psd-tools does not require;
     # without a composite the placements still stand, only the pixels go unmeasured.
     try:
-        expected = composite_psd(psd)
+        expected, reference = composite_psd(psd, options)
     except Exception as e:
         first = str(e).strip().splitlines()[0] if str(e).strip() else ""
         reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
@@ -308,7 +327,7 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
                            sheet=side_by_side(None, boxed, None), composite_error=reason, notes=fonts.notes)
     share, mask = difference(expected, rendered, tolerance)
     return CheckResult(placements=found, problems=mismatches + problems, differing=share,
-                       sheet=side_by_side(expected, boxed, mask), notes=fonts.notes)
+                       sheet=side_by_side(expected, boxed, mask), notes=fonts.notes, reference=reference)
 
 
 # ---------------------------------------------------------------------------
@@ -333,13 +352,18 @@ def report(result: CheckResult, out=None) -> None:
         print(f"differing pixels: not measured (psd-tools cannot composite the document: "
               f"{_printable(result.composite_error or '')})", file=out)
     else:
-        print(f"differing pixels: {result.differing:.2%}", file=out)
+        against = f" (against {result.reference})" if result.reference else ""
+        print(f"differing pixels: {result.differing:.2%}{against}", file=out)
     print(f"misplaced layers: {len(result.misplaced)} of {len(result.placements)}", file=out)
 
 
 def _check_command(args, console=None) -> int:
     try:
-        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine)
+        from tessel.export import ExportOptions
+
+        options = ExportOptions(all_layers=args.all_layers, styles=args.styles)
+        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
+                       options=options)
         output = args.output or f"{Path(args.psd).stem}.check.png"
         result.sheet.save(output, format="PNG")
     except (PreviewError, OSError) as e:
@@ -366,4 +390,7 @@ def register(subparsers) -> None:
     c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
     c.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
                    help="export for this Creator runtime and place the nodes as it does (default: %(default)s)")
+    c.add_argument("--all-layers", action="store_true", help="export shape, smart-object and fill layers too")
+    c.add_argument("--styles", action="store_true", help="export each layer as Photoshop shows it (effects, masks, "
+                                                         "clipping)")
     c.set_defaults(func=_check_command, quiet=False, verbose=False)

@@ -12,6 +12,7 @@ import traceback
 import warnings
 
 from tessel import export as road
+from tessel import leftout
 from tessel.engine import DEFAULT_ENGINE, ENGINES
 from tessel.errors import error_line, one_line
 
@@ -160,13 +161,31 @@ def report_error(path, error, debug):
 
 def export_options(args):
     """The library's export options from the parsed command line."""
-    return road.ExportOptions(jobs=args.jobs, fresh_meta=args.fresh_meta, engine=args.engine)
+    return road.ExportOptions(jobs=getattr(args, "jobs", 1), fresh_meta=getattr(args, "fresh_meta", False),
+                              engine=args.engine, all_layers=args.all_layers, styles=args.styles)
+
+
+def _styles_missing(args):
+    """Report, once, that --styles cannot run here; True when it cannot."""
+    if not args.styles:
+        return False
+    from tessel import styles
+
+    try:
+        styles.require()
+    except styles.StylesUnavailable as e:
+        sys.stderr.write(f"{PROG}: error: {one_line(e)}\n")
+        return True
+    return False
 
 
 def cmd_export(args, console):
+    if _styles_missing(args):
+        return 1
     progress = Progress(console) if console.bar else None
     on_skipped = console.line if args.verbose else None
     status = 0
+    name_flag = not args.all_layers
     try:
         for path, result in road.export_many(args.psd, args.outdir, export_options(args),
                                              progress=progress, on_skipped=on_skipped):
@@ -180,21 +199,23 @@ def cmd_export(args, console):
                 continue
             for warning in result.warnings:
                 console.line(f"{PROG}: warning: {one_line(os.fspath(path))}: {one_line(warning)}")
-            print(summary(args.outdir, result), flush=True)
+            print(summary(args.outdir, result, name_flag), flush=True)
+            # The flag is named on the first line that can use it, not on every one.
+            name_flag = name_flag and not leftout.exportable(result.left_out)
     finally:
         if progress:
             progress.close()
     return status
 
 
-def summary(outdir, result):
-    """The line printed for one exported document."""
+def summary(outdir, result, name_flag=False):
+    """The line printed for one exported document; ``name_flag``: say what --all-layers would add."""
     extra = ""
-    skipped = len(result.skipped)
-    if skipped:
-        extra = f", {skipped} layer{'s' if skipped > 1 else ''} of another kind left out"
     if result.collisions:
         extra += f", {result.collisions} image name{'s' if result.collisions > 1 else ''} split between different images"
+    left_out = leftout.describe(result.left_out, name_flag)
+    if left_out:
+        extra += f"; {left_out}"
     shown = os.path.join(outdir, result.name + ".prefab")
     return f"wrote {shown} ({result.nodes} nodes, {result.images} images{extra})"
 
@@ -202,8 +223,10 @@ def summary(outdir, result):
 def cmd_tree(args, console):
     from tessel import layerkit
 
+    if _styles_missing(args):
+        return 1
     try:
-        psd = road.open_document(args.psd, console.line)
+        psd = road.open_document(args.psd, console.line, export_options(args))
         text = layerkit.exportDict2Json(psd.exportdata()) if args.json else None
         if text is None:
             psd.dump()
@@ -221,6 +244,15 @@ def _jobs(text):
     if value < 1:
         raise argparse.ArgumentTypeError("must be 1 or more")
     return value
+
+
+def add_layer_options(parser):
+    """--all-layers and --styles, which choose the layers exported and what their images show."""
+    parser.add_argument("--all-layers", action="store_true",
+                        help="export shape, smart-object and fill layers as sprites too (adjustment layers stay out)")
+    parser.add_argument("--styles", action="store_true",
+                        help="images show each layer as Photoshop does: layer style effects, masks, and the layers "
+                             "clipped to it merged in (needs pip install 'tessel[styles]')")
 
 
 def build_parser():
@@ -254,6 +286,7 @@ def build_parser():
         help="the Creator runtime the prefab is for: 2.4 also writes the node fields that 2.2 and later read "
         "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1 (default: %(default)s)",
     )
+    add_layer_options(export)
     export.set_defaults(func=cmd_export)
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
@@ -263,6 +296,7 @@ def build_parser():
     tree.add_argument("--debug", action="store_true", help="show the traceback of an error")
     tree.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
                       help="accepted as export takes it; the layer tree is the same for every runtime")
+    add_layer_options(tree)
     tree.set_defaults(func=cmd_tree, quiet=False)
 
     from tessel import check, preview

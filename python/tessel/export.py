@@ -14,9 +14,9 @@ import secrets
 import threading
 from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
-from typing import List
+from typing import Dict, List
 
-from tessel import filemanager, imagenames, metamerge
+from tessel import filemanager, imagenames, leftout, metamerge
 from tessel.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.verticaltext import vertical_text_warning
@@ -31,6 +31,10 @@ class ExportOptions:
     #: write every meta file afresh from its model, dropping what the editor or
     #: the developers set in it (default: merge, see tessel.metamerge)
     fresh_meta: bool = False
+    #: shape, smart-object and fill layers become sprites like pixel layers
+    all_layers: bool = False
+    #: each image is the layer as Photoshop shows it: effects, masks, clipped layers merged
+    styles: bool = False
     #: the Creator runtime the prefab is for (tessel.engine.ENGINES): "2.4" adds the
     #: node fields that 2.2 and later read
     engine: str = DEFAULT_ENGINE
@@ -51,6 +55,7 @@ class ExportResult:
     images: int  #: PNG files written
     collisions: int = 0  #: image names that layers with different images shared (one warning each)
     skipped: List[str] = field(default_factory=list)  #: one line per layer of a kind left out
+    left_out: Dict[str, int] = field(default_factory=dict)  #: layers left out, counted by kind
     warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
 
 
@@ -90,14 +95,15 @@ class _LineSink:
         pass
 
 
-def open_document(path, stdout_lines):
+def open_document(path, stdout_lines, options=None):
     """Open the PSD at ``path`` and build its layer-info tree, named after the file.
 
     ``stdout_lines`` receives what the tree builder prints while it runs (the
     line about each layer of a kind it skips), so that standard output carries
-    only what the command itself prints.
+    only what the command itself prints.  ``options`` (:class:`ExportOptions`)
+    choose which layers the tree holds and what their images show.
     """
-    from tessel import infos
+    from tessel import infos, layerview
 
     try:
         psdimage = _psd_reader().open(os.fspath(path))
@@ -108,7 +114,7 @@ def open_document(path, stdout_lines):
     except Exception as e:
         raise DocumentError(f"not a readable PSD file ({describe(e)})") from e
     with contextlib.redirect_stdout(_LineSink(stdout_lines)):
-        psd = infos.YPSD(psdimage, os.fspath(path))
+        psd = infos.YPSD(layerview.document_view(psdimage, options), os.fspath(path))
     # The reader calls every document "Root"; the prefab, its folder and every
     # image name carry the file's name instead, so it must be set before any
     # name is read and cached.
@@ -276,6 +282,10 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     options = options or ExportOptions()
     # Checked again here: the field may have been changed since construction.
     check_engine(options.engine)
+    if options.styles:
+        from tessel import styles
+
+        styles.require()
     outdir = os.path.abspath(os.fspath(outdir))
     try:
         os.makedirs(outdir, exist_ok=True)
@@ -302,7 +312,7 @@ def _export(path, outdir, options, progress, on_skipped):
         if on_skipped is not None:
             on_skipped(line)
 
-    psd = open_document(path, unknown)
+    psd = open_document(path, unknown, options)
     inside = Inside(outdir)
 
     naming = imagenames.settle(list(pixel_layers(psd)))
@@ -349,6 +359,7 @@ def _export(path, outdir, options, progress, on_skipped):
     files = [prefab_path, prefab_meta] + [target for _, target in staged] + list(dict.fromkeys(sprite_metas))
     return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
                         images=len(staged), collisions=len(naming.warnings), skipped=skipped,
+                        left_out=leftout.count_kinds(skipped),
                         warnings=list(naming.warnings) + ([vertical] if vertical else []))
 
 

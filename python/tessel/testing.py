@@ -169,6 +169,10 @@ class Pixel:
     top: int = 0
     visible: bool = True
     opacity: int = 255
+    #: clipped to the nearest unclipped layer below it
+    clipping: bool = False
+    #: a layer mask ("L", white shows), placed at the layer's left and top
+    mask: Optional[Image.Image] = None
 
 
 @dataclass
@@ -625,7 +629,10 @@ class _Writer:
             if isinstance(layer, Group):
                 self.add_group(parent, layer)
             elif isinstance(layer, Pixel):
-                self.add_pixels(parent, layer, _pixel_image(layer), layer.left, layer.top)
+                made = self.add_pixels(parent, layer, _pixel_image(layer), layer.left, layer.top)
+                made.clipping = layer.clipping
+                if layer.mask is not None:
+                    made.create_mask(layer.mask)
             elif isinstance(layer, Text):
                 self.add_text(parent, layer)
             else:

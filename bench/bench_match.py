@@ -1,0 +1,118 @@
+"""How many documents look in the preview of their export as Photoshop shows them.
+
+    PYTHONPATH=python python bench/bench_match.py [--all-layers] [--styles] [FOLDER ...]
+
+For every PSD in the folders (default: ../shared/psd-more and ../shared/psd)
+that has no adjustment layer, exports it into a temporary folder, renders the
+prefab as the engine lays it out (tessel.preview) and compares that with the
+composite Photoshop stored in the file, both flattened on white.  A document
+matches when at most 2% of its pixels differ by more than 24 of 255 on any
+channel.  Prints one line per document (one that differs says why, as far as
+the document tells) and the share that matches.
+"""
+
+import argparse
+import sys
+import tempfile
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+DEFAULT_FOLDERS = [HERE.parents[1] / "shared" / "psd-more", HERE.parents[1] / "shared" / "psd"]
+TOLERANCE = 24
+LIMIT = 0.02
+
+
+def has_adjustments(psd):
+    from psd_tools.api.layers import AdjustmentLayer
+
+    return any(isinstance(layer, AdjustmentLayer) for layer in psd.descendants())
+
+
+def causes(psd, reference):
+    """What in ``psd`` keeps a preview from matching, as far as the document tells."""
+    from psd_tools.api.layers import Group, TypeLayer
+
+    from tessel.check import difference
+
+    found = []
+    shown = [layer for layer in psd.descendants() if layer.is_visible()]
+    if any(isinstance(layer, TypeLayer) for layer in shown):
+        found.append("text: the preview draws labels in its own font")
+    if psd.width % 2 or psd.height % 2:
+        found.append("odd size: top-level positions are whole pixels, the centre is not")
+    blended = [layer for layer in shown if layer.blend_mode.name not in ("NORMAL", "PASS_THROUGH")
+               or isinstance(layer, Group) and layer.opacity != 255]
+    if blended:
+        found.append("blending: blend modes or group opacity, which sprites cannot show")
+    try:
+        own, _ = difference(reference, psd.composite(ignore_preview=True).convert("RGBA"), TOLERANCE)
+    except Exception as e:
+        own = None
+        found.append(f"psd-tools cannot composite it ({type(e).__name__})")
+    if own is not None and own > LIMIT:
+        found.append(f"psd-tools' own composite differs by {own:.1%}")
+    return found
+
+
+def measure(path, options):
+    """(share of differing pixels, note) for one document, or (None, reason) when it cannot be measured."""
+    from psd_tools import PSDImage
+
+    from tessel.check import difference
+    from tessel.export import export_psd
+    from tessel.preview import Fonts, load_prefab, render
+
+    try:
+        psd = PSDImage.open(path)
+    except Exception as e:
+        return None, f"psd-tools cannot open it ({type(e).__name__})"
+    if has_adjustments(psd):
+        return None, "adjustment layers"
+    expected = psd.composite().convert("RGBA")
+    with tempfile.TemporaryDirectory(prefix="tessel-match-") as outdir:
+        try:
+            result = export_psd(path, outdir, options)
+        except Exception as e:
+            return 1.0, f"export failed: {type(e).__name__}: {e}"
+        layout, frames = load_prefab(result.prefab)
+        sprites = sum(node.sprite is not None and node.size[0] * node.size[1] > 0 for node in layout.nodes)
+        actual = render(layout, frames, fonts=Fonts())
+    share, _ = difference(expected, actual, TOLERANCE)
+    notes = [f"left out: {', '.join(result.left_out)}"] if result.left_out else []
+    if share > LIMIT:
+        notes += causes(psd, expected)
+        if result.images < sprites:
+            notes.append(f"{sprites} sprites share {result.images} images: same-named layers get one image name")
+    return share, "; ".join(notes)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("folders", nargs="*", type=Path, default=DEFAULT_FOLDERS)
+    parser.add_argument("--all-layers", action="store_true")
+    parser.add_argument("--styles", action="store_true")
+    args = parser.parse_args(argv)
+
+    from tessel.export import ExportOptions
+
+    options = ExportOptions(jobs=1, all_layers=args.all_layers, styles=args.styles)
+    measured = matched = 0
+    for folder in args.folders:
+        for path in sorted(folder.glob("*.psd")):
+            share, note = measure(str(path), options)
+            if share is None:
+                print(f"{'skip':>7}  {folder.name}/{path.name}: {note}")
+                continue
+            measured += 1
+            ok = share <= LIMIT
+            matched += ok
+            print(f"{share:7.2%}  {folder.name}/{path.name}{'' if ok else '  DIFFERS'}{f'  ({note})' if note else ''}")
+            sys.stdout.flush()
+    share = matched / measured if measured else 0.0
+    print(f"matched {matched} of {measured} documents ({share:.0%}); "
+          f"flags: {' '.join(f for f, on in (('--all-layers', args.all_layers), ('--styles', args.styles)) if on) or 'none'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
