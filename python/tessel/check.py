@@ -23,6 +23,7 @@ from typing import Callable, Optional
 
 from PIL import Image, ImageDraw
 
+from tessel import widgetview
 from tessel.engine import DEFAULT_ENGINE, ENGINES, check_engine
 from tessel.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, default_font, load_prefab,
                             render)
@@ -128,23 +129,32 @@ class Placement:
         return not self.misplaced and self.error > PLACEMENT_LIMIT[self.kind]
 
 
-def placements(psd, layout: Layout) -> tuple:
+def placements(psd, layout: Layout, components: bool = False, frames: Optional[set] = None) -> tuple:
     """Pair every exported layer with its node, walking both trees in step.
 
     The export makes one node per exported layer in document order, so the
     n-th exported child of a group is the n-th child of its node.  Returns the
-    placements and the structural mismatches found.
+    placements and the structural mismatches found.  With ``components`` the
+    widgets' node trees are followed; the ids of the layers that became mere
+    sprite frames (button states) are added to ``frames``.
     """
     found, problems = [], []
     rounding = tuple(0.5 if int(side) % 2 else 0.0 for side in (layout.width, layout.height))
 
     def walk(group, node: Node, prefix: str) -> None:
         layers = exported_children(group)
-        if len(layers) != len(node.children):
+        children = node.children
+        if components:
+            kept, children = widgetview.pairs(group, layers, node)
+            if frames is not None and "cc.PageViewIndicator" not in node.parts:
+                # Indicator dots stay: the engine draws dots of the same frame there.
+                frames.update(id(layer) for layer in layers if layer not in kept)
+            layers = kept
+        if len(layers) != len(children):
             problems.append(
-                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(node.children)} child nodes"
+                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(children)} child nodes"
             )
-        for layer, child in zip(layers, node.children):
+        for layer, child in zip(layers, children):
             path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
             kind = layer_kind(layer)
             box = text_box(layer) if kind == "text" else None
@@ -159,9 +169,14 @@ def placements(psd, layout: Layout) -> tuple:
     return found, problems
 
 
-def composite_psd(psd) -> Image.Image:
-    """The document as psd-tools composites it from the layers the export keeps, as RGBA."""
-    image = psd.composite(layer_filter=is_exported, color=1.0, alpha=0.0)
+def composite_psd(psd, frames=frozenset()) -> Image.Image:
+    """The document as psd-tools composites it from the layers the export keeps, as RGBA.
+
+    Layers whose ids are in ``frames`` are left out: their images are only
+    sprite frames of a widget's other states.
+    """
+    image = psd.composite(layer_filter=lambda layer: is_exported(layer) and id(layer) not in frames,
+                          color=1.0, alpha=0.0)
     return image.convert("RGBA")
 
 
@@ -269,18 +284,20 @@ def default_export(psd_path: str, outdir: str, options=None) -> Path:
 
 
 def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
-          export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE) -> CheckResult:
+          export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE,
+          components: bool = False) -> CheckResult:
     """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
 
     ``export(psd_path, outdir)`` writes the export and returns the prefab's
     path; by default it is `tessel export` for the runtime ``engine``, and the
-    render places the nodes as that runtime does.
+    render places the nodes as that runtime does; ``components`` makes and
+    follows widgets (`tessel export --components`).
     """
     check_engine(engine)
     if export is None:
         from tessel.export import ExportOptions
 
-        options = ExportOptions(engine=engine)
+        options = ExportOptions(engine=engine, components=components)
         export = lambda path, outdir: default_export(path, outdir, options)  # noqa: E731
     from psd_tools import PSDImage
 
@@ -295,12 +312,13 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         fonts = Fonts(font)
         rendered = render(layout, frames, fonts=fonts, problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
-        found, mismatches = placements(psd, layout)
+        frame_layers = set()
+        found, mismatches = placements(psd, layout, components, frame_layers)
         mismatches += sprite_problems(found, frames)
     # Effects and fills may need optional packages psd-tools does not require;
     # without a composite the placements still stand, only the pixels go unmeasured.
     try:
-        expected = composite_psd(psd)
+        expected = composite_psd(psd, frame_layers)
     except Exception as e:
         first = str(e).strip().splitlines()[0] if str(e).strip() else ""
         reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
@@ -339,7 +357,8 @@ def report(result: CheckResult, out=None) -> None:
 
 def _check_command(args, console=None) -> int:
     try:
-        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine)
+        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
+                       components=args.components)
         output = args.output or f"{Path(args.psd).stem}.check.png"
         result.sheet.save(output, format="PNG")
     except (PreviewError, OSError) as e:
@@ -366,4 +385,6 @@ def register(subparsers) -> None:
     c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
     c.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
                    help="export for this Creator runtime and place the nodes as it does (default: %(default)s)")
+    c.add_argument("--components", action="store_true",
+                   help="export with working widgets (see `tessel export --components`) and check that")
     c.set_defaults(func=_check_command, quiet=False, verbose=False)
