@@ -23,6 +23,7 @@ from typing import Callable, Optional
 
 from PIL import Image, ImageDraw
 
+from tessel import widgetview
 from tessel.engine import DEFAULT_ENGINE, ENGINES, check_engine
 from tessel.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, default_font, load_prefab,
                             render)
@@ -128,23 +129,32 @@ class Placement:
         return not self.misplaced and self.error > PLACEMENT_LIMIT[self.kind]
 
 
-def placements(psd, layout: Layout) -> tuple:
+def placements(psd, layout: Layout, components: bool = False, frames: Optional[set] = None) -> tuple:
     """Pair every exported layer with its node, walking both trees in step.
 
     The export makes one node per exported layer in document order, so the
     n-th exported child of a group is the n-th child of its node.  Returns the
-    placements and the structural mismatches found.
+    placements and the structural mismatches found.  With ``components`` the
+    widgets' node trees are followed; the ids of the layers that became mere
+    sprite frames (button states) are added to ``frames``.
     """
     found, problems = [], []
     rounding = tuple(0.5 if int(side) % 2 else 0.0 for side in (layout.width, layout.height))
 
     def walk(group, node: Node, prefix: str) -> None:
         layers = exported_children(group)
-        if len(layers) != len(node.children):
+        children = node.children
+        if components:
+            kept, children = widgetview.pairs(group, layers, node)
+            if frames is not None and "cc.PageViewIndicator" not in node.parts:
+                # Indicator dots stay: the engine draws dots of the same frame there.
+                frames.update(id(getattr(layer, "_origin", layer)) for layer in layers if layer not in kept)
+            layers = kept
+        if len(layers) != len(children):
             problems.append(
-                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(node.children)} child nodes"
+                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(children)} child nodes"
             )
-        for layer, child in zip(layers, node.children):
+        for layer, child in zip(layers, children):
             path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
             kind = layer_kind(layer)
             box = text_box(layer) if kind == "text" else None
@@ -159,22 +169,24 @@ def placements(psd, layout: Layout) -> tuple:
     return found, problems
 
 
-def composite_psd(psd, options=None) -> tuple:
+def composite_psd(psd, options=None, frames=frozenset()) -> tuple:
     """The document as it looks with only the layers the export keeps, as RGBA, and what made it.
 
     When the export options keep every visible layer, that is the composite
     Photoshop stored in the file; otherwise psd-tools composites the kept ones.
+    Layers whose ids are in ``frames`` are left out: their images are only
+    sprite frames of a widget's other states.
     """
-    keep = is_exported
+    shown = is_exported
     if options is not None and (options.all_layers or options.styles):
         from tessel import layerview
 
-        def keep(layer):
+        def shown(layer):
             return layerview.shown(layer, options)
 
-        if all(keep(layer) for layer in psd.descendants() if layer.is_visible()):
+        if not frames and all(shown(layer) for layer in psd.descendants() if layer.is_visible()):
             return psd.composite().convert("RGBA"), "Photoshop's composite"
-    image = psd.composite(layer_filter=keep, color=1.0, alpha=0.0)
+    image = psd.composite(layer_filter=lambda layer: shown(layer) and id(layer) not in frames, color=1.0, alpha=0.0)
     return image.convert("RGBA"), "psd-tools' composite of the exported layers"
 
 
@@ -284,14 +296,15 @@ def default_export(psd_path: str, outdir: str, options=None) -> Path:
 
 def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
           export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE,
-          options=None) -> CheckResult:
+          options=None, components: bool = False) -> CheckResult:
     """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
 
     ``export(psd_path, outdir)`` writes the export and returns the prefab's
     path; by default it is `tessel export` for the runtime ``engine`` with
     ``options`` (an :class:`tessel.export.ExportOptions`), which also say which
     layers count as exported and where their boxes lie; the render places the
-    nodes as that runtime does.
+    nodes as that runtime does.  ``components`` makes and follows widgets
+    (`tessel export --components`).
     """
     from psd_tools import PSDImage
 
@@ -300,6 +313,8 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
 
     check_engine(engine)
     options = replace(options or ExportOptions(), engine=engine)
+    if components:
+        options = replace(options, components=True)
     if export is None:
         export = lambda path, outdir: default_export(path, outdir, options)  # noqa: E731
 
@@ -314,12 +329,13 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         fonts = Fonts(font)
         rendered = render(layout, frames, fonts=fonts, problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
-        found, mismatches = placements(layerview.document_view(psd, options), layout)
+        frame_layers = set()
+        found, mismatches = placements(layerview.document_view(psd, options), layout, options.components, frame_layers)
         mismatches += sprite_problems(found, frames)
     # Effects and fills may need optional packages psd-tools does not require;
     # without a composite the placements still stand, only the pixels go unmeasured.
     try:
-        expected, reference = composite_psd(psd, options)
+        expected, reference = composite_psd(psd, options, frame_layers)
     except Exception as e:
         first = str(e).strip().splitlines()[0] if str(e).strip() else ""
         reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
@@ -361,7 +377,7 @@ def _check_command(args, console=None) -> int:
     try:
         from tessel.export import ExportOptions
 
-        options = ExportOptions(all_layers=args.all_layers, styles=args.styles)
+        options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components)
         result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
                        options=options)
         output = args.output or f"{Path(args.psd).stem}.check.png"
@@ -393,4 +409,6 @@ def register(subparsers) -> None:
     c.add_argument("--all-layers", action="store_true", help="export shape, smart-object and fill layers too")
     c.add_argument("--styles", action="store_true", help="export each layer as Photoshop shows it (effects, masks, "
                                                          "clipping)")
+    c.add_argument("--components", action="store_true",
+                   help="export with working widgets (see `tessel export --components`) and check that")
     c.set_defaults(func=_check_command, quiet=False, verbose=False)

@@ -162,7 +162,8 @@ def report_error(path, error, debug):
 def export_options(args):
     """The library's export options from the parsed command line."""
     return road.ExportOptions(jobs=getattr(args, "jobs", 1), fresh_meta=getattr(args, "fresh_meta", False),
-                              engine=args.engine, all_layers=args.all_layers, styles=args.styles)
+                              engine=args.engine, all_layers=args.all_layers, styles=args.styles,
+                              components=getattr(args, "components", False))
 
 
 def _styles_missing(args):
@@ -227,16 +228,37 @@ def cmd_tree(args, console):
         return 1
     try:
         psd = road.open_document(args.psd, console.line, export_options(args))
-        text = layerkit.exportDict2Json(psd.exportdata()) if args.json else None
-        if text is None:
-            psd.dump()
+        made = warned = None
+        if args.components:
+            from tessel.widgets import survey
+
+            made, warned = survey(psd)
+        if args.json:
+            data = psd.exportdata()
+            if made is not None:
+                data["widgets"] = {path: text for path, text in made}
+                data["warnings"] = warned
+            print(layerkit.exportDict2Json(data))
         else:
-            print(text)
+            psd.dump()
+            for path, text in made or ():
+                print(f"widget {path}: {text}")
+            for line in warned or ():
+                console.line(f"{PROG}: warning: {one_line(os.fspath(args.psd))}: {one_line(line)}")
     except Exception as e:
         report_error(args.psd, e, args.debug)
         return 1
     sys.stdout.flush()
     return 0
+
+
+def add_components_flag(parser):
+    """The --components flag, shared by every command that exports or shows an export."""
+    parser.add_argument(
+        "--components", action="store_true",
+        help="make working widgets of groups named Button_, Toggle_, ProgressBar_, ScrollView_, List_ "
+        "and ScrollPage_ (cc.Button, cc.Toggle, ...; see the README)",
+    )
 
 
 def _jobs(text):
@@ -287,6 +309,7 @@ def build_parser():
         "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1 (default: %(default)s)",
     )
     add_layer_options(export)
+    add_components_flag(export)
     export.set_defaults(func=cmd_export)
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
@@ -297,6 +320,7 @@ def build_parser():
     tree.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
                       help="accepted as export takes it; the layer tree is the same for every runtime")
     add_layer_options(tree)
+    add_components_flag(tree)
     tree.set_defaults(func=cmd_tree, quiet=False)
 
     from tessel import check, preview

@@ -38,6 +38,8 @@ class ExportOptions:
     #: the Creator runtime the prefab is for (tessel.engine.ENGINES): "2.4" adds the
     #: node fields that 2.2 and later read
     engine: str = DEFAULT_ENGINE
+    #: make working engine widgets of groups named with type words (Button_, List_, ...)
+    components: bool = False
 
     def __post_init__(self):
         check_engine(self.engine)
@@ -303,6 +305,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
 
 def _export(path, outdir, options, progress, on_skipped):
     from tessel import nodeweave
+    from tessel.widgets import NoWidgets, Widgets
 
     name = document_name(path)
     skipped = []
@@ -315,19 +318,22 @@ def _export(path, outdir, options, progress, on_skipped):
     psd = open_document(path, unknown, options)
     inside = Inside(outdir)
 
+    widgets = Widgets(psd) if options.components else NoWidgets()
     naming = imagenames.settle(list(pixel_layers(psd)))
     vertical = vertical_text_warning(psd)
     nodeweave.initPsdInfo(psd)
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
+    widgets.build()
     apply_engine(psd, options.engine)
     prefab = psd.totalInfo[0]
-    sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)]
+    sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)] + list(widgets.frames)
     prefab_meta = inside.check(prefab.metaPath)
     sprite_metas = [inside.check(sprite.metaPath, sprite.layer) for sprite in sprites]
     # Reads back the UUIDs of an earlier export; a damaged meta file fails here,
     # naming itself, before anything is written.
     nodeweave.refleshIdAndCreateMeta(psd)
+    widgets.link(merge=not options.fresh_meta)
     metas = None if options.fresh_meta else metamerge.plan(psd)
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
@@ -350,6 +356,7 @@ def _export(path, outdir, options, progress, on_skipped):
             os.replace(tmp, target)
         nodeweave.saveToPrefab(psd, prefab_path)
         metamerge.save(psd, metas)
+        widgets.save_metas()
     except BaseException:
         if made_folder:
             with contextlib.suppress(OSError):
@@ -360,7 +367,7 @@ def _export(path, outdir, options, progress, on_skipped):
     return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
                         images=len(staged), collisions=len(naming.warnings), skipped=skipped,
                         left_out=leftout.count_kinds(skipped),
-                        warnings=list(naming.warnings) + ([vertical] if vertical else []))
+                        warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings))
 
 
 def _progress_steps(progress, name, total):

@@ -13,6 +13,7 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Optional
 
+from tessel import widgetview
 from tessel.engine import check_engine, reads_trs
 
 
@@ -36,6 +37,9 @@ class Node:
     sprite: Optional[dict] = None
     label: Optional[dict] = None
     children: list = field(default_factory=list)
+    parts: dict = field(default_factory=dict)  #: every enabled component by its "__type__"
+    clip: Optional[tuple] = None  #: the pixel box a cc.Mask above (or on) the node clips it to
+    dots: int = 0  #: pages of the cc.PageView whose indicator this node is
 
     @property
     def box(self) -> tuple:
@@ -170,9 +174,13 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
                 node.sprite = comp
             elif kind == "cc.Label" and comp.get("_enabled", True):
                 node.label = comp
+            if kind and comp.get("_enabled", True):
+                node.parts[kind] = comp
+        node.clip = widgetview.clip(node, height)
         for ref in obj.get("_children") or ():
             node.children.append(visit(_ref(ref, f"a child of node {index}", count), node))
         return node
 
     root = visit(root_index, None)
+    widgetview.count_dots(nodes, objects)
     return Layout(width=width, height=height, root=root, nodes=nodes)

@@ -22,6 +22,7 @@ from typing import Optional
 
 from PIL import Image, ImageDraw
 
+from tessel import widgetview
 from tessel.engine import ENGINES
 from tessel.labels import Fonts, default_font, draw_label
 # Layout, Node, PreviewError and layout_prefab stay reachable here: check and hosts import them from the preview.
@@ -135,28 +136,35 @@ def _fade(image: Image.Image, opacity: float) -> Image.Image:
 
 
 def _draw_sprite(canvas: Image.Image, layout: Layout, node: Node, frames: dict, problems: list) -> None:
-    w, h = (int(round(v)) for v in node.size)
+    left, top, right, bottom = layout.pixel_box(node)
+    draw_frame(canvas, node.sprite, (left, top, right - left, bottom - top), node.opacity, frames, problems,
+               node.path or node.name)
+
+
+def draw_frame(canvas: Image.Image, sprite: dict, box: tuple, opacity: float, frames: dict, problems: list,
+               what: str) -> None:
+    """Draw the sprite frame of ``sprite`` into ``box`` (left, top, width, height in pixels)."""
+    w, h = (int(round(v)) for v in box[2:])
     if w <= 0 or h <= 0:
         # A node of no size shows nothing, whatever its sprite.
         return
-    ref = node.sprite.get("_spriteFrame") or {}
+    ref = sprite.get("_spriteFrame") or {}
     uuid = ref.get("__uuid__") if isinstance(ref, dict) else None
     frame = frames.get(uuid)
     if frame is None:
-        problems.append(f"{node.path or node.name}: no meta file holds the sprite frame {uuid}")
+        problems.append(f"{what}: no meta file holds the sprite frame {uuid}")
         return
     try:
         with Image.open(frame.png) as png:
             image = png.convert("RGBA")
     except OSError as e:
-        problems.append(f"{node.path or node.name}: cannot read {frame.png} ({e})")
+        problems.append(f"{what}: cannot read {frame.png} ({e})")
         return
-    if node.sprite.get("_type", 0) == 1:
+    if sprite.get("_type", 0) == 1:
         image = nine_slice(image, (w, h), frame.borders)
     elif image.size != (w, h):
         image = image.resize((w, h), Image.Resampling.BILINEAR)
-    left, top, _, _ = layout.pixel_box(node)
-    _composite(canvas, _fade(image, node.opacity), _snap(left), _snap(top))
+    _composite(canvas, _fade(image, opacity), _snap(box[0]), _snap(box[1]))
 
 
 def _draw_boxes(canvas: Image.Image, layout: Layout) -> None:
@@ -186,10 +194,16 @@ def render(layout: Layout, frames: dict, boxes: bool = False, fonts: Optional[Fo
     for node in layout.nodes:
         if not node.active:
             continue
+        # A masked node draws on a layer of its own, cut to the mask's box.
+        target = canvas if node.clip is None else Image.new("RGBA", canvas.size, (0, 0, 0, 0))
         if node.sprite is not None:
-            _draw_sprite(canvas, layout, node, frames, problems)
+            _draw_sprite(target, layout, node, frames, problems)
         if node.label is not None:
-            draw_label(canvas, layout.height, node, fonts)
+            draw_label(target, layout.height, node, fonts)
+        for sprite, box, opacity in widgetview.dots(layout, node):
+            draw_frame(target, sprite, box, opacity, frames, problems, node.path or node.name)
+        if target is not canvas:
+            widgetview.composite_clipped(canvas, target, node.clip)
     if boxes:
         _draw_boxes(canvas, layout)
     return canvas
