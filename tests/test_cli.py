@@ -57,7 +57,7 @@ def load(path):
 
 
 EXPECTED = [
-    "screen.prefab", "screen.prefab.meta",
+    "screen.prefab", "screen.prefab.meta", "screen/.tessel-images.json",
     "screen/screen_bg.png", "screen/screen_bg.png.meta",
     "screen/screen_ok_frame.png", "screen/screen_ok_frame.png.meta",
     "screen/screen_ok_inner_icon.png", "screen/screen_ok_inner_icon.png.meta",

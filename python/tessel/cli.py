@@ -12,7 +12,7 @@ import traceback
 import warnings
 
 from tessel import export as road
-from tessel import leftout
+from tessel import leftout, parselimits
 from tessel.engine import DEFAULT_ENGINE, ENGINES
 from tessel.errors import error_line, one_line
 
@@ -163,7 +163,10 @@ def export_options(args):
     """The library's export options from the parsed command line."""
     return road.ExportOptions(jobs=getattr(args, "jobs", 1), fresh_meta=getattr(args, "fresh_meta", False),
                               engine=args.engine, all_layers=args.all_layers, styles=args.styles,
-                              components=getattr(args, "components", False))
+                              components=getattr(args, "components", False),
+                              image_cache=getattr(args, "image_cache", True),
+                              png_compression=getattr(args, "png_compression", None),
+                              max_objects=getattr(args, "max_objects", parselimits.DEFAULT_MAX_OBJECTS))
 
 
 def _styles_missing(args):
@@ -212,6 +215,8 @@ def cmd_export(args, console):
 def summary(outdir, result, name_flag=False):
     """The line printed for one exported document; ``name_flag``: say what --all-layers would add."""
     extra = ""
+    if result.unchanged:
+        extra += f", {result.unchanged} unchanged"
     if result.collisions:
         extra += f", {result.collisions} image name{'s' if result.collisions > 1 else ''} split between different images"
     left_out = leftout.describe(result.left_out, name_flag)
@@ -259,6 +264,25 @@ def add_components_flag(parser):
         help="make working widgets of groups named Button_, Toggle_, ProgressBar_, ScrollView_, List_ "
         "and ScrollPage_ (cc.Button, cc.Toggle, ...; see the README)",
     )
+
+
+def _max_objects(text):
+    try:
+        return parselimits.object_limit(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError("must be a count of 0 or more") from None
+
+
+def _add_max_objects(parser):
+    parser.add_argument("--max-objects", type=_max_objects, default=parselimits.DEFAULT_MAX_OBJECTS,
+                        metavar="N", help=parselimits.HELP)
+
+
+def _level(text):
+    value = int(text)
+    if not 0 <= value <= 9:
+        raise argparse.ArgumentTypeError("must be 0 to 9")
+    return value
 
 
 def _jobs(text):
@@ -310,6 +334,17 @@ def build_parser():
     )
     add_layer_options(export)
     add_components_flag(export)
+    export.add_argument(
+        "--no-image-cache", dest="image_cache", action="store_false",
+        help="save every image, even one whose file already holds it (by default NAME/.tessel-images.json "
+        "records what each image file holds, and a re-export leaves unchanged images alone)",
+    )
+    export.add_argument(
+        "--png-compression", type=_level, metavar="N",
+        help="zlib level of the PNG files, 0 (fastest, largest) to 9 (default: Pillow's, 6); "
+        "1 saves images several times faster and some 5%% larger",
+    )
+    _add_max_objects(export)
     export.set_defaults(func=cmd_export)
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
@@ -321,6 +356,7 @@ def build_parser():
                       help="accepted as export takes it; the layer tree is the same for every runtime")
     add_layer_options(tree)
     add_components_flag(tree)
+    _add_max_objects(tree)
     tree.set_defaults(func=cmd_tree, quiet=False)
 
     from tessel import check, preview

@@ -10,16 +10,18 @@
 import contextlib
 import gc
 import os
-import secrets
 import threading
 from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
-from typing import Dict, List
+from typing import Dict, List, Optional
 
 from tessel import filemanager, imagenames, leftout, metamerge
 from tessel.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.verticaltext import vertical_text_warning
+from tessel.imagecache import ImageCache
+from tessel.imagefiles import ImageWriter, remove as _remove
+from tessel.parselimits import DEFAULT_MAX_OBJECTS, open_psd, refusal
 
 
 @dataclass
@@ -40,6 +42,12 @@ class ExportOptions:
     engine: str = DEFAULT_ENGINE
     #: make working engine widgets of groups named with type words (Button_, List_, ...)
     components: bool = False
+    #: leave an image file alone when it already holds the layer's pixels (see tessel.imagecache)
+    image_cache: bool = True
+    #: zlib level of the PNG files, 0 to 9 (None: Pillow's default, 6); lower is faster and larger
+    png_compression: Optional[int] = None
+    #: the most objects the PSD reader parses from one document (None: no limit; see tessel.parselimits)
+    max_objects: Optional[int] = DEFAULT_MAX_OBJECTS
 
     def __post_init__(self):
         check_engine(self.engine)
@@ -54,11 +62,12 @@ class ExportResult:
     prefab: str  #: absolute path of the prefab file
     files: List[str]  #: absolute paths of every file the export owns: prefab, images, meta files
     nodes: int  #: cc.Node objects in the prefab
-    images: int  #: PNG files written
+    images: int  #: PNG files of the export, written or left as they were
     collisions: int = 0  #: image names that layers with different images shared (one warning each)
     skipped: List[str] = field(default_factory=list)  #: one line per layer of a kind left out
     left_out: Dict[str, int] = field(default_factory=dict)  #: layers left out, counted by kind
     warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
+    unchanged: int = 0  #: of the images, those whose file already held them and was left alone
 
 
 # ---------------------------------------------------------------------------
@@ -103,18 +112,20 @@ def open_document(path, stdout_lines, options=None):
     ``stdout_lines`` receives what the tree builder prints while it runs (the
     line about each layer of a kind it skips), so that standard output carries
     only what the command itself prints.  ``options`` (:class:`ExportOptions`)
-    choose which layers the tree holds and what their images show.
+    choose which layers the tree holds and what their images show, and
+    ``options.max_objects`` the reader's parse limit (see tessel.parselimits).
     """
     from tessel import infos, layerview
 
+    max_objects = options.max_objects if options is not None else DEFAULT_MAX_OBJECTS
     try:
-        psdimage = _psd_reader().open(os.fspath(path))
+        psdimage = open_psd(_psd_reader(), os.fspath(path), max_objects)
     except OSError as e:
         if e.errno is None:  # the reader's own complaint about the content
             raise DocumentError(f"not a readable PSD file ({describe(e)})") from e
         raise DocumentError(e.strerror or describe(e)) from e
     except Exception as e:
-        raise DocumentError(f"not a readable PSD file ({describe(e)})") from e
+        raise DocumentError(refusal(e) or f"not a readable PSD file ({describe(e)})") from e
     with contextlib.redirect_stdout(_LineSink(stdout_lines)):
         psd = infos.YPSD(layerview.document_view(psdimage, options), os.fspath(path))
     # The reader calls every document "Root"; the prefab, its folder and every
@@ -156,50 +167,19 @@ class Inside:
         return full
 
 
-def _temporary_beside(target):
-    """Reserve a fresh hidden name in the folder of ``target`` (created with the usual permissions)."""
-    folder, base = os.path.split(target)
-    while True:
-        tmp = os.path.join(folder, f".{base}.{secrets.token_hex(4)}.tmp")
-        try:
-            os.close(os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))
-            return tmp
-        except FileExistsError:
-            continue
-
-
-def _remove(path):
-    with contextlib.suppress(OSError):
-        os.unlink(path)
-
-
 def _render(layer, target):
-    """Save one layer's image to a temporary file beside ``target``.
-
-    Returns the temporary path, or None for a layer without pixels (the layer
-    writes nothing then).  The rendered image is dropped from the layer's cache
-    afterwards: nothing later reads it, and a few hundred layers of a large
-    document would otherwise all stay in memory at once.
-    """
-    tmp = _temporary_beside(target)
-    try:
-        layer.save(tmp)
-        layer._image = None
-        if os.path.getsize(tmp) == 0:
-            _remove(tmp)
-            return None
-        return tmp
-    except BaseException:
-        _remove(tmp)
-        raise
+    """Save one layer's image to a temporary file beside ``target``; returns its path, or None."""
+    return ImageWriter().render(layer, target)
 
 
-def save_images(work, jobs, step=lambda: None):
-    """Save the images of ``work`` (pairs of layer and target path) to temporary files.
+def save_images(work, jobs, step=lambda: None, render=_render):
+    """Save the images of ``work`` (pairs of layer and target path) with ``render(layer, target)``.
 
-    Returns the list of (temporary, target) pairs written.  On any failure every
-    temporary file is removed and the error, naming its layer, is raised: the
-    targets are untouched until the caller commits them.
+    ``render`` returns the path it wrote (a temporary file beside the target, or
+    the target itself in a folder the export made) or None.  Returns the list of
+    (written, target) pairs.  On any failure every written file is removed and
+    the error, naming its layer, is raised: the targets are untouched until the
+    caller commits them.
 
     With ``jobs`` > 1 the layers are saved on that many threads.  Decoding the
     layer (psd-tools) holds the GIL, but PNG encoding in Pillow releases it, and
@@ -211,7 +191,7 @@ def save_images(work, jobs, step=lambda: None):
 
     def one(layer, target):
         try:
-            tmp = _render(layer, target)
+            tmp = render(layer, target)
         except Exception as e:
             raise DocumentError(f"cannot save the image {target}: {describe(e)}", layer) from e
         if tmp is not None:
@@ -277,9 +257,13 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     object list, reading back earlier meta files, checking every target path)
     happens before the first write.  The images are then staged under temporary
     names and only moved into place when all of them succeeded; the prefab and
-    the meta files follow, each written atomically.  A failing document thus
-    leaves the output folder as it found it; the error is a :class:`DocumentError`
-    or the modules' own, with the failing layer in ``layer`` or in its notes.
+    the meta files follow, each written atomically.  Into an image folder this
+    export creates, images and meta files go straight to their names, and a
+    failure removes the folder again (see tessel.imagefiles).  An image whose
+    file already holds its pixels is left alone (see tessel.imagecache).  A
+    failing document thus leaves the output folder as it found it; the error is
+    a :class:`DocumentError` or the modules' own, with the failing layer in
+    ``layer`` or in its notes.
     """
     options = options or ExportOptions()
     # Checked again here: the field may have been changed since construction.
@@ -350,24 +334,52 @@ def _export(path, outdir, options, progress, on_skipped):
 
     made_folder = not os.path.isdir(folder)
     os.makedirs(folder, exist_ok=True)
+    level = options.png_compression
+    cache = ImageCache(folder, level) if options.image_cache else None
+    writer = ImageWriter(fresh=made_folder, cache=cache, compress_level=level)
+    fresh = (folder, os.path.join(outdir, name)) if made_folder else ()
     try:
-        staged = save_images(work, options.jobs, step)
-        for tmp, target in staged:
-            os.replace(tmp, target)
-        nodeweave.saveToPrefab(psd, prefab_path)
-        metamerge.save(psd, metas)
-        widgets.save_metas()
+        with filemanager.fresh_folder(*fresh):
+            staged = save_images(work, options.jobs, step, writer.render)
+            for tmp, target in staged:
+                if tmp != target:
+                    os.replace(tmp, target)
+            nodeweave.saveToPrefab(psd, prefab_path)
+            metamerge.save(psd, metas)
+            widgets.save_metas()
+            cached, warnings = _save_cache(writer.cache)
     except BaseException:
         if made_folder:
+            # Everything in the folder is this export's own: take it all back.
+            for written in list(targets) + sprite_metas:
+                _remove(written)
             with contextlib.suppress(OSError):
                 os.rmdir(folder)
         raise
+    images = [target for _, target in staged] + writer.kept
+    files = [prefab_path, prefab_meta] + images + list(dict.fromkeys(sprite_metas))
+    if cached:
+        files.append(writer.cache.path)
     nodes = sum(isinstance(obj, nodeweave.CCNode) for obj in psd.totalInfo)
-    files = [prefab_path, prefab_meta] + [target for _, target in staged] + list(dict.fromkeys(sprite_metas))
     return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
-                        images=len(staged), collisions=len(naming.warnings), skipped=skipped,
-                        left_out=leftout.count_kinds(skipped),
-                        warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings))
+                        images=len(images), collisions=len(naming.warnings), skipped=skipped,
+                        left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
+                        warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
+                        + warnings)
+
+
+def _save_cache(cache):
+    """Write the image cache; returns whether it was written, and the warnings.
+
+    A cache that cannot be written costs the next export time, not images: a warning, not a failure.
+    """
+    if cache is None:
+        return False, []
+    try:
+        return cache.save(), []
+    except OSError as e:
+        return False, [f"cannot write the image cache {cache.path} ({describe(e)}); "
+                       "unchanged images will be saved again"]
 
 
 def _progress_steps(progress, name, total):

@@ -5,6 +5,7 @@ without one they resolve against the current directory.  A relative path may
 never leave the output folder, whatever a layer name makes of it.
 """
 
+import contextlib
 import functools
 import json
 import os
@@ -20,6 +21,11 @@ except ImportError:  # loaded as a top-level host module beside the compiled wri
     import _jsonwriter
 
 outputDir = None
+
+# Folders that the running export created: nothing in them predates it, so a
+# file not there yet is created at its own name instead of being renamed into
+# place (there is no earlier file to keep; the export removes the folder if it fails).
+_fresh = set()
 
 
 def setOutputDir(path):
@@ -55,13 +61,27 @@ def writeJson(path, data, indent, converter):
     replaced file is synced to disk before the replace, which keeps the earlier
     file even through a power cut; a new file has no earlier content to lose, and
     a sync per file (milliseconds each) would cost more than all the rest of an
-    export of a few hundred images.
+    export of a few hundred images.  In a folder the running export created (see
+    :func:`fresh_folder`) a new file is written at its own name straight away.
     """
     _replace_file(resolve(path), _jsonwriter.dumpb(data, indent, converter))
 
 
+@contextlib.contextmanager
+def fresh_folder(*paths):
+    """Meanwhile, the folder ``paths`` (one folder, spelled several ways) count as made by this export."""
+    added = {os.path.normpath(p) for p in paths} - _fresh
+    _fresh.update(added)
+    try:
+        yield
+    finally:
+        _fresh.difference_update(added)
+
+
 def _replace_file(target, encoded):
     """Put the bytes ``encoded`` at ``target`` in one step (see writeJson)."""
+    if _fresh and os.path.dirname(target) in _fresh and _create(target, encoded):
+        return
     try:
         with open(target, "rb") as current:
             if os.fstat(current.fileno()).st_size == len(encoded) and current.read() == encoded:
@@ -89,6 +109,22 @@ def _replace_file(target, encoded):
         except OSError:
             pass
         raise
+
+
+def _create(target, encoded):
+    """Write ``encoded`` as the new file ``target``; False (and nothing done) when the name is taken."""
+    try:
+        fd = os.open(target, os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_BINARY", 0), 0o666)
+    except FileExistsError:
+        return False
+    try:
+        with open(fd, "wb") as out:
+            out.write(encoded)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(target)
+        raise
+    return True
 
 
 def _current_umask():
