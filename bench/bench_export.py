@@ -23,7 +23,11 @@ Runs, in one process:
    same way is the baseline.  psd-tools' default parse limit (a million
    objects) refuses it, so it is opened without one;
 4. --exports exports of the document opened once (module phases, no images),
-   resident memory after the first and after the last.
+   resident memory after the first and after the last;
+5. whole exports as export_psd runs them, each in a child process: a first
+   export into a new folder and an unchanged re-export, of this tree and, with
+   --baseline FOLDER (the python/ folder of another build, say main's), of that
+   one, alternating (bench/whole_export.py).  --whole-only runs just this.
 
 Wall-clock seconds suffer from anything else the machine runs; the load average
 is printed.  The ratios between single-threaded runs compare CPU seconds.
@@ -633,6 +637,8 @@ def main(argv=None):
     parser.add_argument("--quick", action="store_true", help="one run each, ten exports for memory, no ten-times document")
     parser.add_argument("--jobs", type=int, default=2, help="image threads of the whole export (default 2)")
     parser.add_argument("--exports", type=int, help="exports for the memory figure (default 50, --quick 10)")
+    parser.add_argument("--baseline", metavar="FOLDER", help="python/ folder of a build to compare whole exports with")
+    parser.add_argument("--whole-only", action="store_true", help="only the whole exports (part 5)")
     parser.add_argument("--write-document", metavar="PATH", help=argparse.SUPPRESS)
     parser.add_argument("--flat", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
@@ -660,6 +666,8 @@ def run(args, repeat, exports):
     print(f"document: {os.path.basename(path)}, {os.path.getsize(path) / 1e6:.0f} MB; best of {repeat}; "
           "seconds are wall clock, CPU seconds count every thread")
     goals = Goals()
+    if args.whole_only:
+        return whole_exports(args, path, repeat, goals)
 
     # 1. Whole exports, and the image stage once more on one thread.
     runs, serial = [], []
@@ -746,6 +754,19 @@ def run(args, repeat, exports):
                 f"RSS grows {'n/a' if growth is None else f'{100 * growth:+.1f}%'} over {exports} exports"
                 f" (goal < {100 * GOAL_MEMORY_GROWTH:.0f}%)")
 
+    return whole_exports(args, path, repeat, goals)
+
+
+def whole_exports(args, path, repeat, goals):
+    """Part 5, then the goals.  The document of flat pixels, where encoding costs little and
+    everything else shows, follows when it was written (not with --quick); the goals are the first's."""
+    import whole_export
+
+    this = os.path.normpath(os.path.join(HERE, os.pardir, "python"))
+    whole_export.report(path, args.jobs, repeat, this, args.baseline, goals, _scratch, settle)
+    if not args.quick:
+        whole_export.report(document(args.layers, flat=True), args.jobs, repeat, this, args.baseline,
+                            Goals(), _scratch, settle)
     print("\n" + "\n".join(goals.lines))
     print(f"{load_average()} at the end; {file_creation_cost():.0f} µs to create a small file")
     return 1 if goals.failed else 0
