@@ -22,7 +22,7 @@ from concurrent.futures import ProcessPoolExecutor
 
 from PIL import Image, ImageChops
 
-from tessel import export as road
+from tessel import export as road, imagefiles
 from tessel.testing import Doc, Group, Pixel, write_psd
 
 SIZES = (16, 32, 64, 128, 256, 512, 1024)
@@ -81,14 +81,14 @@ def _worker_open(path):
 
 
 def _worker_save(index, target):
-    return road._render(_worker_layers[index], target)
+    return imagefiles._render(_worker_layers[index], target)
 
 
 def run_processes(path, folder, jobs):
     """Each worker opens the document itself and saves the layers it is handed by index."""
     psd = road.open_document(path, None)
     work = _work(psd, folder)
-    order = sorted(range(len(work)), key=lambda i: road._area(work[i][0]), reverse=True)
+    order = sorted(range(len(work)), key=lambda i: imagefiles._area(work[i][0]), reverse=True)
     with ProcessPoolExecutor(max_workers=jobs, initializer=_worker_open, initargs=(path,)) as pool:
         staged = list(pool.map(_worker_save, order, [work[i][1] for i in order]))
     return [tmp for tmp in staged if tmp]

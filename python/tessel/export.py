@@ -11,17 +11,16 @@ import contextlib
 import gc
 import os
 import threading
-from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager, imagenames, leftout, metamerge
 from tessel.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
-from tessel.verticaltext import vertical_text_warning
 from tessel.imagecache import ImageCache
-from tessel.imagefiles import ImageWriter, remove as _remove
+from tessel.imagefiles import ImageWriter, remove as _remove, save_images
 from tessel.parselimits import DEFAULT_MAX_OBJECTS, open_psd, refusal
+from tessel.verticaltext import vertical_text_warning
 
 
 @dataclass
@@ -165,70 +164,6 @@ class Inside:
         if full is None or full == self.root or os.path.commonpath([self.root, full]) != self.root:
             raise DocumentError(f"refusing to write {path!r}: it lies outside the output folder", layer)
         return full
-
-
-def _render(layer, target):
-    """Save one layer's image to a temporary file beside ``target``; returns its path, or None."""
-    return ImageWriter().render(layer, target)
-
-
-def save_images(work, jobs, step=lambda: None, render=_render):
-    """Save the images of ``work`` (pairs of layer and target path) with ``render(layer, target)``.
-
-    ``render`` returns the path it wrote (a temporary file beside the target, or
-    the target itself in a folder the export made) or None.  Returns the list of
-    (written, target) pairs.  On any failure every written file is removed and
-    the error, naming its layer, is raised: the targets are untouched until the
-    caller commits them.
-
-    With ``jobs`` > 1 the layers are saved on that many threads.  Decoding the
-    layer (psd-tools) holds the GIL, but PNG encoding in Pillow releases it, and
-    encoding is most of the time.  Largest layers go first so that no thread is
-    left with a big one at the end.
-    """
-    done = []
-    lock = threading.Lock()
-
-    def one(layer, target):
-        try:
-            tmp = render(layer, target)
-        except Exception as e:
-            raise DocumentError(f"cannot save the image {target}: {describe(e)}", layer) from e
-        if tmp is not None:
-            with lock:
-                done.append((tmp, target))
-        step()
-
-    try:
-        if jobs <= 1 or len(work) < 2:
-            for layer, target in work:
-                one(layer, target)
-        else:
-            order = sorted(work, key=lambda item: _area(item[0]), reverse=True)
-            pool = ThreadPoolExecutor(max_workers=min(jobs, len(work)), thread_name_prefix="tessel-image")
-            try:
-                futures = [pool.submit(one, layer, target) for layer, target in order]
-                wait(futures, return_when=FIRST_EXCEPTION)
-            finally:
-                # Whatever ended the wait (a failed image, Ctrl-C), no queued image
-                # starts any more, and the running ones finish before the staged
-                # files are cleaned up.
-                pool.shutdown(wait=True, cancel_futures=True)
-            for future in futures:
-                if not future.cancelled() and future.exception() is not None:
-                    raise future.exception()
-    except BaseException:
-        for tmp, _ in done:
-            _remove(tmp)
-        raise
-    return done
-
-
-def _area(layer):
-    try:
-        return int(layer.width) * int(layer.height)
-    except Exception:
-        return 0
 
 
 # ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@ so a failure leaves the earlier images whole.  Into a folder this export
 created there is nothing to keep: the image is written at its own name, and a
 failing export removes it with the folder; that saves a file creation and a
 rename per image, which is most of what writing a small image costs.
+:func:`save_images` runs the saving on threads and cleans up after a failure.
 """
 
 import contextlib
@@ -13,7 +14,9 @@ import logging
 import os
 import secrets
 import threading
+from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 
+from tessel.errors import DocumentError, describe
 from tessel.imagecache import pixel_key
 
 logger = logging.getLogger("tessel")
@@ -102,3 +105,67 @@ def _written(path, read):
         return os.path.getsize(path) > 0
     except FileNotFoundError:
         return b""
+
+
+def _render(layer, target):
+    """Save one layer's image to a temporary file beside ``target``; returns its path, or None."""
+    return ImageWriter().render(layer, target)
+
+
+def save_images(work, jobs, step=lambda: None, render=_render):
+    """Save the images of ``work`` (pairs of layer and target path) with ``render(layer, target)``.
+
+    ``render`` returns the path it wrote (a temporary file beside the target, or
+    the target itself in a folder the export made) or None.  Returns the list of
+    (written, target) pairs.  On any failure every written file is removed and
+    the error, naming its layer, is raised: the targets are untouched until the
+    caller commits them.
+
+    With ``jobs`` > 1 the layers are saved on that many threads.  Decoding the
+    layer (psd-tools) holds the GIL, but PNG encoding in Pillow releases it, and
+    encoding is most of the time.  Largest layers go first so that no thread is
+    left with a big one at the end.
+    """
+    done = []
+    lock = threading.Lock()
+
+    def one(layer, target):
+        try:
+            tmp = render(layer, target)
+        except Exception as e:
+            raise DocumentError(f"cannot save the image {target}: {describe(e)}", layer) from e
+        if tmp is not None:
+            with lock:
+                done.append((tmp, target))
+        step()
+
+    try:
+        if jobs <= 1 or len(work) < 2:
+            for layer, target in work:
+                one(layer, target)
+        else:
+            order = sorted(work, key=lambda item: _area(item[0]), reverse=True)
+            pool = ThreadPoolExecutor(max_workers=min(jobs, len(work)), thread_name_prefix="tessel-image")
+            try:
+                futures = [pool.submit(one, layer, target) for layer, target in order]
+                wait(futures, return_when=FIRST_EXCEPTION)
+            finally:
+                # Whatever ended the wait (a failed image, Ctrl-C), no queued image
+                # starts any more, and the running ones finish before the staged
+                # files are cleaned up.
+                pool.shutdown(wait=True, cancel_futures=True)
+            for future in futures:
+                if not future.cancelled() and future.exception() is not None:
+                    raise future.exception()
+    except BaseException:
+        for tmp, _ in done:
+            remove(tmp)
+        raise
+    return done
+
+
+def _area(layer):
+    try:
+        return int(layer.width) * int(layer.height)
+    except Exception:
+        return 0
