@@ -17,7 +17,10 @@ from typing import Callable, Optional
 
 from PIL import Image, ImageDraw, ImageFont
 
-# Free fonts tried for labels, in order; Pillow's own default font comes last.
+from tessel.fontfaces import Face, faces, locate
+
+# Free fonts tried for labels after the faces of the label's own family, in order;
+# Pillow's own default font comes last.
 # Fonts with CJK glyphs come first for text that needs them.
 LATIN_FONTS = ("DejaVuSans.ttf", "LiberationSans-Regular.ttf", "NotoSans-Regular.ttf", "FreeSans.ttf")
 CJK_FONTS = (
@@ -54,7 +57,8 @@ def default_font(size: int):
 
 
 class Fonts:
-    """Label fonts by size: the given font file, else a free system font, else Pillow's own.
+    """Label fonts by size: the given font file, else the installed face closest to the label's
+    family (tessel.fontfaces), else a free system font, else Pillow's own.
 
     A font is chosen per text among the candidates as the first that has a glyph
     for every character; when none has, the first loadable one draws boxes, and
@@ -67,22 +71,27 @@ class Fonts:
         self._fonts = {}
         self._covers = {}
 
-    def get(self, size: int, text: str = ""):
-        candidates = (self.path,) if self.path else (CJK_FONTS if _CJK.search(text) else ()) + LATIN_FONTS
+    def get(self, size: int, text: str = "", family: str = "", bold: bool = False, italic: bool = False):
+        """The font for ``text`` at ``size`` pixels, closest to the label's ``family`` and style."""
+        if self.path:
+            candidates = (Face(self.path),)
+        else:
+            fallbacks = (CJK_FONTS if _CJK.search(text) else ()) + LATIN_FONTS
+            candidates = tuple(faces(family, bold, italic)) + tuple(Face(name) for name in fallbacks)
         first = None
-        for name in candidates:
-            font = self._load(name, size)
+        for face in candidates:
+            font = self._load(face, size)
             if font is None:
                 continue
-            first = first or font
-            if self._missing(name, font, text) == "":
+            first = first or (face, font)
+            if self._missing(face, font, text) == "":
                 return font
         fallback = default_font(size)
         if first is None and self._missing(None, fallback, text) == "":
             return fallback
-        font = first or fallback
+        face, font = first or (None, fallback)
         if not self.notes:
-            missing = self._missing(self.path if first else None, font, text)
+            missing = self._missing(face, font, text)
             if self.path:
                 self.notes.append(f"{self.path} has no glyphs for {missing[:8]!r}: labels show boxes there; "
                                   "pass --font with a font that has them")
@@ -92,20 +101,22 @@ class Fonts:
                                   "or pass --font FILE")
         return font
 
-    def _load(self, name: str, size: int):
-        key = (name, size)
+    def _load(self, face, size: int):
+        face = Face(face) if isinstance(face, str) else face
+        key = (face, size)
         if key not in self._fonts:
             try:
-                self._fonts[key] = ImageFont.truetype(name, size)
+                path = face.file if face.file == self.path else locate(face.file)
+                self._fonts[key] = ImageFont.truetype(path, size, index=face.index)
             except OSError as e:
-                if name == self.path:
+                if face.file == self.path:
                     from tessel.preview import PreviewError
 
                     raise PreviewError(f"{self.path}: not a font file Pillow can load ({e})") from e
                 self._fonts[key] = None
         return self._fonts[key]
 
-    def _missing(self, name, font, text: str) -> str:
+    def _missing(self, face, font, text: str) -> str:
         """The characters of ``text`` that ``font`` draws as its missing-glyph box."""
         if not isinstance(font, ImageFont.FreeTypeFont):
             return ""
@@ -113,7 +124,7 @@ class Fonts:
         for ch in dict.fromkeys(text):
             if ch.isspace() or not ch.isprintable():
                 continue
-            key = (name, ch)
+            key = (face, ch)
             if key not in self._covers:
                 self._covers[key] = not _draws_notdef(font, ch)
             if not self._covers[key]:
@@ -233,6 +244,12 @@ def _line_height(label: dict, size: int, drawn: int) -> float:
     return int(lh * size / drawn) if lh else size
 
 
+def font_style(label: dict) -> tuple:
+    """(family, bold, italic) of a label: its font family, and the engine's bold and italic switches."""
+    family = label.get("_N$fontFamily") or label.get("_fontFamily") or ""
+    return str(family), bool(label.get("_isBold")), bool(label.get("_isItalic"))
+
+
 def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
     """Lay out the label of ``node`` (a preview Node); None for an empty string."""
     label = node.label
@@ -246,7 +263,7 @@ def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
     paragraphs = text.split("\n")
     width, height = node.size
     size = drawn
-    font = fonts.get(size, text)
+    font = fonts.get(size, text, *font_style(label))
     lines = _wrapped(paragraphs, width, font) if wrap else paragraphs
     if overflow == SHRINK:
         size, font, lines = _shrink(paragraphs, width, height, drawn, wrap, label, fonts, text)
@@ -267,7 +284,7 @@ def _shrink(paragraphs, width, height, drawn, wrap, label, fonts, text):
     """The largest font size, at most the label's, whose lines fit the box; with its font and lines."""
 
     def attempt(size):
-        font = fonts.get(size, text)
+        font = fonts.get(size, text, *font_style(label))
         lines = _wrapped(paragraphs, width, font) if wrap else paragraphs
         measure = _measure(font)
         fits = (len(lines) * _line_height(label, size, drawn) <= height
