@@ -22,6 +22,7 @@ _LATIN = {
     "arialnarrow": "LiberationSansNarrow", "helveticanarrow": "LiberationSansNarrow",
     "courier": "LiberationMono", "couriernew": "LiberationMono", "cousine": "LiberationMono",
     "calibri": "Carlito", "cambria": "Caladea",
+    "liberationserif": "LiberationSerif", "liberationsans": "LiberationSans", "liberationmono": "LiberationMono",
 }
 # CJK families, Noto's by design or in kind (gothic/hei → sans, mincho/song/ming → serif),
 # each with the language whose glyph forms it uses.
@@ -61,6 +62,11 @@ def squeeze(name: str) -> str:
     return re.sub(r"[\s_]+", "", name).lower()
 
 
+def _file_key(name: str) -> str:
+    # "Futura-Medium", "Futura Medium" and the file Futura_Medium.otf all name one face.
+    return re.sub(r"[\s_-]+", "", name).lower()
+
+
 def style(name: str) -> tuple:
     """(bold, italic) as a font name such as "Arial-BoldItalicMT" or "Helvetica Oblique" says."""
     squeezed = squeeze(name)
@@ -81,7 +87,7 @@ def faces(family: str, bold: bool = False, italic: bool = False) -> list:
     named_bold, named_italic = style(family)
     bold, italic = bold or named_bold, italic or named_italic
     found = []
-    own = installed().get(squeeze(family))
+    own = installed().get(_file_key(family))
     if own:
         found.append(Face(own))
     squeezed = squeeze(family)
@@ -115,7 +121,7 @@ def font_folders() -> list:
 
 @lru_cache(maxsize=1)
 def installed() -> dict:
-    """Every installed font file by its file name and by its squeezed stem; the first found wins.
+    """Every installed font file by its file name and by its stem without case or separators; the first found wins.
 
     Folders are walked in sorted order so that two copies of a file (one from an
     older package) resolve the same way on every run.
@@ -129,7 +135,7 @@ def installed() -> dict:
                 if ext.lower() in (".ttf", ".otf", ".ttc"):
                     path = os.path.join(root, name)
                     files.setdefault(name, path)
-                    files.setdefault(squeeze(stem), path)
+                    files.setdefault(_file_key(stem), path)
     return files
 
 
