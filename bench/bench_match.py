@@ -28,7 +28,57 @@ def has_adjustments(psd):
     return any(isinstance(layer, AdjustmentLayer) for layer in psd.descendants())
 
 
-def causes(psd, reference):
+def _labels_apart(prefab):
+    """The prefab rendered twice: without its labels, and its labels alone; with the labels' layouts."""
+    from tessel import labels
+    from tessel.preview import Fonts, load_prefab, render
+
+    without, frames = load_prefab(prefab)
+    alone, _ = load_prefab(prefab)
+    fonts = Fonts()
+    laid = [labels.layout_label(node, fonts) for node in alone.nodes if node.label is not None and node.active]
+    for node in without.nodes:
+        node.label = None
+    for node in alone.nodes:
+        node.sprite = None
+    return render(without, frames, fonts=fonts), render(alone, frames, fonts=fonts), [x for x in laid if x]
+
+
+def text_causes(prefab, reference):
+    """Why the labels differ: the faces they are drawn in, and how far off they lie.
+
+    The labels are moved as one over a few pixels to where they differ least: what
+    that move mends is placement (where the export puts the node, as the engine
+    lays its text out); what is left is the glyphs themselves.
+    """
+    from PIL import Image
+
+    from tessel.check import difference
+
+    sprites, text, laid = _labels_apart(prefab)
+
+    def moved(dx, dy):
+        canvas = sprites.copy()
+        shifted = Image.new("RGBA", text.size, (0, 0, 0, 0))
+        shifted.paste(text, (dx, dy))
+        canvas.alpha_composite(shifted)
+        return difference(reference, canvas, TOLERANCE)[0]
+
+    start = moved(0, 0)
+    best = (start, 0, 0)
+    for dx, dy in [(0, dy) for dy in range(-14, 15)]:
+        best = min(best, (moved(dx, dy), dx, dy))
+    for dx, dy in [(dx, best[2]) for dx in range(-5, 6)] + [(best[1], dy) for dy in range(best[2] - 2, best[2] + 3)]:
+        best = min(best, (moved(dx, dy), dx, dy))
+    faces = sorted({Path(getattr(x.font, "path", "Pillow's own")).name for x in laid})
+    found = [f"text: drawn in {', '.join(faces)}"]
+    if best[0] < start - 0.001:
+        found.append(f"text placement: moved {best[1]:+d},{best[2]:+d} px (y down) the labels differ least, "
+                     f"{best[0]:.1%} then")
+    return found
+
+
+def causes(psd, reference, prefab=None):
     """What in ``psd`` keeps a preview from matching, as far as the document tells."""
     from psd_tools.api.layers import Group, TypeLayer
 
@@ -36,8 +86,8 @@ def causes(psd, reference):
 
     found = []
     shown = [layer for layer in psd.descendants() if layer.is_visible()]
-    if any(isinstance(layer, TypeLayer) for layer in shown):
-        found.append("text: the preview draws labels in its own font")
+    if any(isinstance(layer, TypeLayer) for layer in shown) and prefab is not None:
+        found += text_causes(prefab, reference)
     if psd.width % 2 or psd.height % 2:
         found.append("odd size: top-level positions are whole pixels, the centre is not")
     blended = [layer for layer in shown if layer.blend_mode.name not in ("NORMAL", "PASS_THROUGH")
@@ -77,12 +127,12 @@ def measure(path, options):
         layout, frames = load_prefab(result.prefab)
         sprites = sum(node.sprite is not None and node.size[0] * node.size[1] > 0 for node in layout.nodes)
         actual = render(layout, frames, fonts=Fonts())
-    share, _ = difference(expected, actual, TOLERANCE)
-    notes = [f"left out: {', '.join(result.left_out)}"] if result.left_out else []
-    if share > LIMIT:
-        notes += causes(psd, expected)
-        if result.images < sprites:
-            notes.append(f"{sprites} sprites share {result.images} images: same-named layers get one image name")
+        share, _ = difference(expected, actual, TOLERANCE)
+        notes = [f"left out: {', '.join(result.left_out)}"] if result.left_out else []
+        if share > LIMIT:
+            notes += causes(psd, expected, result.prefab)
+            if result.images < sprites:
+                notes.append(f"{sprites} sprites share {result.images} images: same-named layers get one image name")
     return share, "; ".join(notes)
 
 

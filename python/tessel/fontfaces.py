@@ -23,6 +23,7 @@ _LATIN = {
     "courier": "LiberationMono", "couriernew": "LiberationMono", "cousine": "LiberationMono",
     "calibri": "Carlito", "cambria": "Caladea",
     "liberationserif": "LiberationSerif", "liberationsans": "LiberationSans", "liberationmono": "LiberationMono",
+    "liberationsansnarrow": "LiberationSansNarrow",
 }
 # CJK families, Noto's by design or in kind (gothic/hei → sans, mincho/song/ming → serif),
 # each with the language whose glyph forms it uses.
