@@ -60,12 +60,16 @@ def test_the_familys_own_file_in_the_user_font_folder_wins(tmp_path, monkeypatch
 
 
 @pytest.mark.skipif("LiberationSerif-Regular.ttf" not in fontfaces.installed(), reason="fonts-liberation is not installed")
-def test_a_times_label_is_measured_in_liberation_serif_unless_a_font_is_given():
+def test_a_times_label_is_measured_in_liberation_serif_italic_when_it_says_so_unless_a_font_is_given():
     node = SimpleNamespace(label={"_string": "Lorem Ipsum", "_fontSize": 32, "_N$fontFamily": "Times-Roman"},
                            size=(0, 0), anchor=(0, 0.5), world=(0, 50))
     laid = labels.layout_label(node, labels.Fonts())
     assert laid.font.path.endswith("LiberationSerif-Regular.ttf")
     # Times' own advance widths (L 611, o 500, r 333, ... per 1000 units) add up to 5416 units.
     assert laid.width == pytest.approx(5416 * 32 / 1000, abs=0.5)
+    node.label["_isItalic"] = True
+    italic = labels.layout_label(node, labels.Fonts())
+    assert italic.font.path.endswith("LiberationSerif-Italic.ttf")
+    assert italic.width == pytest.approx(labels._measure(italic.font)("Lorem Ipsum") + 32 * 0.2126, abs=0.01)
     given = fontfaces.installed().get("LiberationMono-Regular.ttf") or _any_font()
     assert labels.layout_label(node, labels.Fonts(given)).font.path == given

@@ -11,6 +11,7 @@ does not).  Baselines are placed as the engine's canvas places them.
 
 from __future__ import annotations
 
+import math
 import re
 from dataclasses import dataclass
 from typing import Callable, Optional
@@ -271,6 +272,9 @@ def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
     if overflow == NONE:
         measure = _measure(font)
         width = max((measure(line) for line in lines), default=0)
+        if label.get("_isItalic"):
+            # The engine widens an italic label's canvas by the slant of a 12 degree oblique.
+            width += size * math.tan(math.radians(12))
     if overflow in (NONE, RESIZE_HEIGHT):
         height = (len(lines) + BASELINE_RATIO) * lh
     left = node.world[0] - node.anchor[0] * width
