@@ -72,7 +72,7 @@ def style(name: str) -> tuple:
     """(bold, italic) as a font name such as "Arial-BoldItalicMT" or "Helvetica Oblique" says."""
     squeezed = squeeze(name)
     key = next((k for k in _KEYS if squeezed.startswith(k)), "")
-    # Only the part after the family counts, so "Arial Black" is bold but a family named "...bold..." is not read twice.
+    # Style words count only after the family: "Arial Black" is bold, "Blackadder ITC" is not.
     rest = squeezed[len(key):] if key else squeezed.partition("-")[2]
     return bool(_BOLD.search(rest)), bool(_ITALIC.search(rest))
 
