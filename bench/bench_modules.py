@@ -8,9 +8,12 @@ opens the generated document once (the flat-pixel 1,000-layer document of
 bench_export.py: the module phases never read pixels) and exports it --runs
 times without images, each into a fresh folder, a full collection after each.
 Per phase the least CPU seconds count, on a shared machine the run that other
-work disturbed least: of the first export of every process (what `tessel export`
-does: nothing cached from an earlier document), and of the later exports (the
-names of the same document seen before, as a host exporting it again sees them).
+work disturbed least, in two tables: the first export of every process (what
+`tessel export` does: psd-tools works out every group's bounds on the first look,
+some 25 ms of initPsdInfo on this document, and nothing is cached from an earlier
+export), and the later exports of the same opened document (bounds known, layer
+names seen before: a host exporting a document again, and how the pure-Python
+figures of issue #18 were taken, on the same psd-tools document).
 
 `--after` defaults to the python/ folder next to this script, `--before` names
 another tree's python/ folder holding its own built modules (for instance
@@ -32,6 +35,9 @@ PURE_PYTHON_MS = {"tree build": 5.7, "initPsdInfo": 14.3, "fixPosition": 1.4,
                   "refleshIdAndCreateMeta": 23.0, "saveToPrefab": 90.1, "saveMetaFile": 55.8}
 GOALS = {"tree build": 1.5, "initPsdInfo": 6.0, "fixPosition": 15.0, "refleshIdAndCreateMeta": 6.0}
 GOAL_TOGETHER = 2.5
+# The phases that only build objects: the other two are mostly the host creating files,
+# whose cost the file system varies tenfold (see bench_export.file_creation_cost).
+BUILDING = "the four building phases"
 
 
 def child(path, runs):
@@ -92,23 +98,24 @@ def main(argv=None):
     print(bench_export.machine())
     print(f"{bench_export.load_average()}; document {os.path.basename(path)}; "
           f"least CPU ms of {args.rounds} processes per build, processes alternating")
-    failed = table("first export of each process", first, "before" in builds, gate=True)
+    failed = table("first export of each process", first, "before" in builds)
     if args.runs > 1:
-        table(f"exports 2 to {args.runs} of each process", later, "before" in builds, gate=False)
-    print("\n" + ("FAIL" if failed else "PASS") + ": every goal and no phase slower than pure Python"
-          " (first exports)")
+        failed = table(f"exports 2 to {args.runs} of each process, the same opened document", later,
+                       "before" in builds) or failed
+    print("\n" + ("FAIL" if failed else "PASS") + ": every goal and no phase slower than pure Python")
     return 1 if failed else 0
 
 
-def table(title, best, compare, gate):
-    """Prints one before/after table; True when a goal fails (``gate``: checked at all)."""
+def table(title, best, compare):
+    """Prints one before/after table; True when a goal fails."""
     after = best["after"]
     before = best.get("before") if compare else None
     failed = False
-    rows = list(PHASES) + ["module phases together"]
+    rows = list(PHASES) + ["module phases together", BUILDING]
     for times in (after, before):
         if times is not None:
             times["module phases together"] = sum(times[p] for p in PHASES)
+            times[BUILDING] = sum(times[p] for p in PHASES[:4])
     print(f"\n{title}\n")
     if before is None:
         print("| phase | ms | pure Python ms |\n|---|---:|---:|")
@@ -118,14 +125,14 @@ def table(title, best, compare, gate):
         a = after[phase] * 1e3
         pure = PURE_PYTHON_MS.get(phase)
         pure_text = "" if pure is None else f"{pure:.1f}"
-        if gate and pure is not None and a > pure:
+        if pure is not None and a > pure:
             failed = True
         if before is None:
             print(f"| {phase} | {a:.2f} | {pure_text} |")
             continue
         b = before[phase] * 1e3
         goal = GOALS.get(phase, GOAL_TOGETHER if phase == "module phases together" else None)
-        if gate and goal is not None and b / a < goal:
+        if goal is not None and b / a < goal:
             failed = True
         goal_text = "" if goal is None else f"{goal:g}x"
         print(f"| {phase} | {b:.2f} | {a:.2f} | {b / a:.1f}x | {goal_text} | {pure_text} |")
