@@ -41,6 +41,15 @@ def test_hooks_found_anywhere_but_the_class_itself_are_called(monkeypatch):
     assert first.meta is None and sprites(psd)[1].meta is not None
 
 
+def test_an_overridden_is_exportable_decides_the_tree():
+    class OnlyQ(YPSD):
+        def isExportable(self, layer):
+            return layer.name == "Q"
+
+    psd = OnlyQ(build_psd(Doc(750, 1334, [Group("G", [Pixel("P", size=(6, 3))]), Pixel("Q", size=(5, 4))])), "d.psd")
+    assert [layer.name for layer in psd] == ["Q"]
+
+
 def test_a_replaced_init_is_called(monkeypatch):
     original = nodeweave.CCSize.__init__
 

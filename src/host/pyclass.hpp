@@ -29,6 +29,17 @@ struct Hook {
     void (*body)(py::handle);
 };
 std::vector<Hook> &hooks();
+/// The same for methods of one argument with a result.
+struct Hook1 {
+    PyObject *descr;
+    py::object (*body)(py::handle, py::handle);
+};
+std::vector<Hook1> &hooks1();
+/// The method object `name` of `cls`, kept for good.
+PyObject *own_descr(py::handle cls, const char *name);
+/// Whether obj.<name> finds `descr` itself: through the class (its own or inherited)
+/// and not shadowed by an attribute of the object.
+bool finds(py::handle obj, const Name &name, PyObject *descr);
 
 /// "__init__" as interned text, and the empty argument tuple.
 PyObject *init_name();
@@ -91,11 +102,14 @@ py::object create_own(Args... args) {
 template <typename Class, typename... Extra>
 void def_hook(Class &cls, const char *name, void (*body)(py::handle), const Extra &...extra) {
     cls.def(name, [body](py::object self) { body(self); }, extra...);
-    py::str key(name);
-    PyObject *descr = _PyType_Lookup(reinterpret_cast<PyTypeObject *>(cls.ptr()), key.ptr());
-    if (descr == nullptr) throw py::error_already_set();
-    Py_INCREF(descr);
-    detail::hooks().push_back({descr, body});
+    detail::hooks().push_back({detail::own_descr(cls, name), body});
+}
+
+/// def_hook for a method `name(self, arg)` with a result.
+template <typename Class, typename... Extra>
+void def_hook(Class &cls, const char *name, py::object (*body)(py::handle, py::handle), const Extra &...extra) {
+    cls.def(name, [body](py::object self, py::object arg) { return body(self, arg); }, extra...);
+    detail::hooks1().push_back({detail::own_descr(cls, name), body});
 }
 
 /// obj.<name>() through attribute lookup. When lookup would find a method that
@@ -103,5 +117,8 @@ void def_hook(Class &cls, const char *name, void (*body)(py::handle), const Extr
 /// object), its body runs directly instead of through pybind11's call dispatch; an
 /// override anywhere is called as usual.
 void call_hook(py::handle obj, const Name &name);
+
+/// obj.<name>(arg), as call_hook does it.
+py::object call_hook(py::handle obj, const Name &name, py::handle arg);
 
 }  // namespace host

@@ -17,7 +17,7 @@ namespace {
 
 /// Makes the layer-info object for one reader child, or None when it is left out.
 py::object make_child(py::handle self, py::handle child) {
-    if (!host::truth(host::call_method(self, n_isExportable, child))) return py::none();
+    if (!host::truth(host::call_hook(self, n_isExportable, child))) return py::none();
     py::module_ m = host::module();
     py::object layer = py::reinterpret_borrow<py::object>(child);
     switch (host::reader::kind_of(child)) {
@@ -62,11 +62,11 @@ void bind_ygroup(py::module_ &m) {
     cls.attr(n_layerType) = "YGroup";
     host::def_init<py::object>(
         cls, [](py::handle self, py::object group) { group_init(self, group); }, py::arg("group"));
-    cls.def(
-        "isExportable",
-        [](py::object, py::object layer) {
-            return host::reader::visible(layer) &&
-                   !py::bool_(host::reader::name(layer).attr(n_startswith)("NotExport"));
+    host::def_hook(
+        cls, "isExportable",
+        [](py::handle, py::handle layer) -> py::object {
+            return py::bool_(host::reader::visible(layer) &&
+                             !py::bool_(host::reader::name(layer).attr(n_startswith)("NotExport")));
         },
         py::arg("layer"), "True for a visible reader layer whose name does not start with NotExport.");
     cls.def(

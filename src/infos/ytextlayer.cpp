@@ -55,9 +55,10 @@ void text_layer_init(py::handle self, py::handle layer) {
     py::object idxTheNormalStyleSheet = resources[key(n_TheNormalStyleSheet)];
     py::object styleSheetData =
         at(resources[key(n_StyleSheetSet)], idxTheNormalStyleSheet)[key(n_StyleSheetData)];
+    py::object paragraphRun = engine[key(n_ParagraphRun)];
     py::object idxDefaultStyleSheet =
-        plain(engine[key(n_ParagraphRun)][key(n_DefaultRunData)][key(n_ParagraphSheet)][key(n_DefaultStyleSheet)]);
-    py::object paragraphRunData = at(engine[key(n_ParagraphRun)][key(n_RunArray)], idxDefaultStyleSheet);
+        plain(paragraphRun[key(n_DefaultRunData)][key(n_ParagraphSheet)][key(n_DefaultStyleSheet)]);
+    py::object paragraphRunData = at(paragraphRun[key(n_RunArray)], idxDefaultStyleSheet);
     py::object properties = paragraphRunData[key(n_ParagraphSheet)][key(n_Properties)];
     py::object justification = plain(properties[key(n_Justification)]);
     self.attr(n_Justification) = justification;
@@ -66,8 +67,9 @@ void text_layer_init(py::handle self, py::handle layer) {
 
     // The first run that names a size, a font or a colour decides it for the whole
     // layer; run lengths are not consulted.
-    py::object runlength = engine[key(n_StyleRun)][key(n_RunLengthArray)];
-    py::object rundata = engine[key(n_StyleRun)][key(n_RunArray)];
+    py::object styleRun = engine[key(n_StyleRun)];
+    py::object runlength = styleRun[key(n_RunLengthArray)];
+    py::object rundata = styleRun[key(n_RunArray)];
     bool sizeSeted = false, fontSeted = false, colorSetted = false;
     py::iterator lengths = py::iter(runlength);
     for (py::handle style : rundata) {
