@@ -1,5 +1,7 @@
 #include "host/host.hpp"
 
+#include "host/names.hpp"
+
 namespace host {
 
 namespace {
@@ -7,7 +9,10 @@ namespace {
 py::handle g_module;
 }  // namespace
 
-void bind_module(py::module_ m) { g_module = m; }
+void bind_module(py::module_ m) {
+    g_module = m;
+    intern_names();
+}
 
 py::module_ module() { return py::reinterpret_borrow<py::module_>(g_module); }
 
@@ -34,41 +39,18 @@ void print(py::handle obj) {
 }
 
 namespace {
-/// An attribute name as interned text, made on first use and kept for the process:
-/// the look-ups of every host call then neither allocate nor hash.
-class Name {
-public:
-    explicit Name(const char *text) : text_(text) {}
-    PyObject *get() {
-        if (obj_ == nullptr) {
-            obj_ = PyUnicode_InternFromString(text_);
-            if (obj_ == nullptr) throw py::error_already_set();
-        }
-        return obj_;
-    }
-
-private:
-    const char *text_;
-    PyObject *obj_ = nullptr;
-};
-
-py::object own(PyObject *result) {
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
-
-py::object attr(py::handle obj, Name &name) { return own(PyObject_GetAttr(obj.ptr(), name.get())); }
+py::object attr(py::handle obj, const Name &name) { return get(obj, name); }
 
 Name kFilemanager("filemanager");
 }  // namespace
 
 namespace filemanager {
 namespace {
-py::object fm(Name &fn) { return attr(attr(g_module, kFilemanager), fn); }
+py::object fm(const Name &fn) { return attr(attr(g_module, kFilemanager), fn); }
 
 /// fm(fn)(arg) without building an argument tuple.
-py::object call(Name &fn, py::handle arg) { return own(PyObject_CallOneArg(fm(fn).ptr(), arg.ptr())); }
-py::object call(Name &fn) { return own(PyObject_CallNoArgs(fm(fn).ptr())); }
+py::object call(const Name &fn, py::handle arg) { return own(PyObject_CallOneArg(fm(fn).ptr(), arg.ptr())); }
+py::object call(const Name &fn) { return own(PyObject_CallNoArgs(fm(fn).ptr())); }
 
 Name kPinyin("pinyin"), kBasename("basename"), kMd5("md5"), kSha1("sha1"), kExists("exists"),
     kLoadJson("loadJson"), kWriteJson("writeJson"), kMkdir("mkdir");
@@ -96,8 +78,12 @@ void mkdir(py::handle path) { call(kMkdir, path); }
 }  // namespace filemanager
 
 namespace log {
-void i(py::handle message) { module().attr("log").attr("i")(message); }
-void d(py::handle message) { module().attr("log").attr("d")(message); }
+namespace {
+Name kLog("log"), kI("i"), kD("d");
+}  // namespace
+
+void i(py::handle message) { call_method(get(g_module, kLog), kI, message); }
+void d(py::handle message) { call_method(get(g_module, kLog), kD, message); }
 }  // namespace log
 
 }  // namespace host

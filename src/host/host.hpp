@@ -7,6 +7,8 @@ namespace py = pybind11;
 
 namespace host {
 
+class Name;
+
 /// Remembers the extension module whose globals (`filemanager`, `log`, `Group`, ...)
 /// later calls resolve against; each module calls it once at import.
 void bind_module(py::module_ m);
@@ -71,6 +73,10 @@ py::object engine_dict(py::handle layer);
 py::object resource_dict(py::handle layer);
 /// The text's affine transform (xx, xy, yx, yy, tx, ty).
 py::object transform(py::handle layer);
+/// `name` as a key of the reader's engine-data dictionaries: the reader's own key type
+/// (made once per name), which its dictionaries would otherwise build from the text
+/// at every look-up; the text itself for a reader without one.
+py::handle key(const Name &name);
 /// Child layers of a document or group, in document order.
 py::iterator children(py::handle group);
 }  // namespace reader

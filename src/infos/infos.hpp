@@ -13,8 +13,9 @@ struct YTextLayer : YRoot, YText {};
 
 namespace infos {
 
-/// Sets the five fields every layer-info object carries.
-void root_init(py::handle self, py::handle layer);
+/// Sets the five fields every layer-info object carries; returns the reader's name of
+/// `layer` that it stored (the reader builds it anew at every read).
+py::object root_init(py::handle self, py::handle layer);
 /// The base hook: adds nothing.
 void root_fixdata(py::handle self, py::handle data);
 /// Prints the one dump line of `self` at `depth` indents.

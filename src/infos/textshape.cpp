@@ -5,11 +5,19 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "host/names.hpp"
 #include "host/pyclass.hpp"
 
 namespace infos {
 
 namespace {
+
+/// Engine-data keys of the rendered shape record.
+host::Name kRendered("Rendered"), kShapes("Shapes"), kWritingDirection("WritingDirection"), kChildren("Children"),
+    kCookie("Cookie"), kPhotoshop("Photoshop"), kShapeType("ShapeType"), kBoxBounds("BoxBounds");
+
+/// The reader's own key object for `name` (see host::reader::key), as an object.
+py::object key(const host::Name &name) { return py::reinterpret_borrow<py::object>(host::reader::key(name)); }
 
 /// `root[k0][k1]...`, or None where a level is missing or of another kind: the rendered
 /// shape record is optional, and writers other than Photoshop leave it out.
@@ -81,12 +89,12 @@ PixelBox box_in_document(const double transform[6], const double bounds[4]) {
 }
 
 void read_text_shape(py::handle self, py::handle engine) {
-    py::object shapes = optional_path(engine, {py::str("Rendered"), py::str("Shapes")});
-    py::object direction = optional_path(shapes, {py::str("WritingDirection")});
-    py::object cookie = optional_path(shapes, {py::str("Children"), py::int_(0), py::str("Cookie"), py::str("Photoshop")});
-    py::object shape = optional_path(cookie, {py::str("ShapeType")});
+    py::object shapes = optional_path(engine, {key(kRendered), key(kShapes)});
+    py::object direction = optional_path(shapes, {key(kWritingDirection)});
+    py::object cookie = optional_path(shapes, {key(kChildren), py::int_(0), key(kCookie), key(kPhotoshop)});
+    py::object shape = optional_path(cookie, {key(kShapeType)});
     self.attr("ShapeType") = PyLong_Check(shape.ptr()) ? shape : py::int_(0);
-    self.attr("BoxBounds") = four_numbers(optional_path(cookie, {py::str("BoxBounds")}));
+    self.attr("BoxBounds") = four_numbers(optional_path(cookie, {key(kBoxBounds)}));
     self.attr("WritingDirection") = PyLong_Check(direction.ptr()) ? direction : py::int_(0);
 }
 

@@ -1,11 +1,19 @@
 #include "infos/infos.hpp"
 
+#include "host/names.hpp"
+
 #include "host/pyclass.hpp"
 
 namespace infos {
 
+namespace {
+/// Attribute and key names, interned at import.
+host::Name n_value("value"), n_items("items"), n_text("text"), n_fontset("fontset"), n_start("start"),
+    n_end("end"), n_fontName("fontName");
+}  // namespace
+
 py::object plain(py::handle leaf) {
-    if (py::hasattr(leaf, "value")) return leaf.attr("value");
+    if (py::hasattr(leaf, "value")) return leaf.attr(n_value);
     return py::reinterpret_borrow<py::object>(leaf);
 }
 
@@ -18,7 +26,7 @@ namespace {
 /// Sets one member per dictionary entry, named by the key's text (engine keys are
 /// Property objects); leaves give their plain value, dictionaries and lists stay whole.
 void set_members(py::handle self, py::handle entries) {
-    for (py::handle item : entries.attr("items")()) {
+    for (py::handle item : entries.attr(n_items)()) {
         py::object key = plain(item[py::int_(0)]);
         py::setattr(self, key, plain(item[py::int_(1)]));
     }
@@ -28,14 +36,14 @@ void set_members(py::handle self, py::handle entries) {
 
 void text_init_text(py::handle self, py::handle text, py::handle fontset, py::handle style,
                     py::handle metaStyle, py::handle startIdx, py::handle endIdx) {
-    self.attr("text") = text;
-    self.attr("fontset") = fontset;
+    self.attr(n_text) = text;
+    self.attr(n_fontset) = fontset;
     if (!metaStyle.is_none()) set_members(self, metaStyle);
     if (!style.is_none() && truthy(style)) set_members(self, style);
-    self.attr("start") = startIdx;
-    self.attr("end") = truthy(endIdx) ? py::reinterpret_borrow<py::object>(endIdx)
+    self.attr(n_start) = startIdx;
+    self.attr(n_end) = truthy(endIdx) ? py::reinterpret_borrow<py::object>(endIdx)
                                       : py::int_(py::len(text));
-    self.attr("fontName") = plain(self.attr("fontset")[py::str("Name")]);
+    self.attr(n_fontName) = plain(self.attr(n_fontset)[py::str("Name")]);
 }
 
 void bind_ytext(py::module_ &m) {
@@ -52,7 +60,7 @@ void bind_ytext(py::module_ &m) {
         "Stores the text run and sets one member per style entry (style wins over metaStyle).");
     cls.def_property_readonly(
         "span",
-        [](py::object self) { return py::make_tuple(self.attr("start"), self.attr("end")); },
+        [](py::object self) { return py::make_tuple(self.attr(n_start), self.attr(n_end)); },
         "(start, end) of the run in the text.");
 }
 

@@ -1,11 +1,25 @@
 #include "infos/infos.hpp"
 
+#include "host/names.hpp"
+
 #include <cmath>
 #include <stdexcept>
 
 #include "host/pyclass.hpp"
 
 namespace infos {
+
+namespace {
+/// Attribute and key names, interned at import.
+host::Name n_spans("spans"), n_Editor("Editor"), n_Text("Text"), n_AntiAlias("AntiAlias"),
+    n_FontSet("FontSet"), n_TheNormalStyleSheet("TheNormalStyleSheet"), n_StyleSheetSet("StyleSheetSet"),
+    n_StyleSheetData("StyleSheetData"), n_ParagraphRun("ParagraphRun"), n_DefaultRunData("DefaultRunData"),
+    n_ParagraphSheet("ParagraphSheet"), n_DefaultStyleSheet("DefaultStyleSheet"), n_RunArray("RunArray"),
+    n_Properties("Properties"), n_Justification("Justification"), n_initText("initText"), n_get("get"),
+    n_StyleRun("StyleRun"), n_RunLengthArray("RunLengthArray"), n_StyleSheet("StyleSheet"),
+    n_FontSize("FontSize"), n_fontName("fontName"), n_Font("Font"), n_Name("Name"), n_FillColor("FillColor"),
+    n_text("text"), n_strip("strip"), n_Values("Values"), n_layerType("layerType"), n_layer("layer");
+}  // namespace
 
 namespace {
 
@@ -26,49 +40,53 @@ py::object member_or_none(py::handle self, const char *name) {
     return py::none();
 }
 
+using host::reader::key;
+
 void text_layer_init(py::handle self, py::handle layer) {
     root_init(self, layer);
-    self.attr("spans") = py::list();
+    self.attr(n_spans) = py::list();
     py::object engine = host::reader::engine_dict(layer);
     py::object resources = host::reader::resource_dict(layer);
 
-    py::object text = plain(engine["Editor"]["Text"]);
-    py::object AntiAlias = plain(engine["AntiAlias"]);
-    self.attr("AntiAlias") = AntiAlias;
-    py::object fontset = resources["FontSet"];
-    py::object idxTheNormalStyleSheet = resources["TheNormalStyleSheet"];
+    py::object text = plain(engine[key(n_Editor)][key(n_Text)]);
+    py::object AntiAlias = plain(engine[key(n_AntiAlias)]);
+    self.attr(n_AntiAlias) = AntiAlias;
+    py::object fontset = resources[key(n_FontSet)];
+    py::object idxTheNormalStyleSheet = resources[key(n_TheNormalStyleSheet)];
     py::object styleSheetData =
-        at(resources["StyleSheetSet"], idxTheNormalStyleSheet)["StyleSheetData"];
+        at(resources[key(n_StyleSheetSet)], idxTheNormalStyleSheet)[key(n_StyleSheetData)];
+    py::object paragraphRun = engine[key(n_ParagraphRun)];
     py::object idxDefaultStyleSheet =
-        plain(engine["ParagraphRun"]["DefaultRunData"]["ParagraphSheet"]["DefaultStyleSheet"]);
-    py::object paragraphRunData = at(engine["ParagraphRun"]["RunArray"], idxDefaultStyleSheet);
-    py::object properties = paragraphRunData["ParagraphSheet"]["Properties"];
-    py::object justification = plain(properties["Justification"]);
-    self.attr("Justification") = justification;
+        plain(paragraphRun[key(n_DefaultRunData)][key(n_ParagraphSheet)][key(n_DefaultStyleSheet)]);
+    py::object paragraphRunData = at(paragraphRun[key(n_RunArray)], idxDefaultStyleSheet);
+    py::object properties = paragraphRunData[key(n_ParagraphSheet)][key(n_Properties)];
+    py::object justification = plain(properties[key(n_Justification)]);
+    self.attr(n_Justification) = justification;
 
-    self.attr("initText")(text, at(fontset, styleSheetData.attr("get")("Font")), styleSheetData);
+    self.attr(n_initText)(text, at(fontset, styleSheetData.attr(n_get)(key(n_Font))), styleSheetData);
 
     // The first run that names a size, a font or a colour decides it for the whole
     // layer; run lengths are not consulted.
-    py::object runlength = engine["StyleRun"]["RunLengthArray"];
-    py::object rundata = engine["StyleRun"]["RunArray"];
+    py::object styleRun = engine[key(n_StyleRun)];
+    py::object runlength = styleRun[key(n_RunLengthArray)];
+    py::object rundata = styleRun[key(n_RunArray)];
     bool sizeSeted = false, fontSeted = false, colorSetted = false;
     py::iterator lengths = py::iter(runlength);
     for (py::handle style : rundata) {
         if (lengths == py::iterator::sentinel()) break;
         ++lengths;
-        py::object stylesheet = style["StyleSheet"]["StyleSheetData"];
-        if (stylesheet.contains("FontSize") && !sizeSeted) {
-            self.attr("FontSize") = plain(stylesheet["FontSize"]);
+        py::object stylesheet = style[key(n_StyleSheet)][key(n_StyleSheetData)];
+        if (stylesheet.contains(key(n_FontSize)) && !sizeSeted) {
+            self.attr(n_FontSize) = plain(stylesheet[key(n_FontSize)]);
             sizeSeted = true;
         }
-        if (stylesheet.contains("Font") && !fontSeted) {
+        if (stylesheet.contains(key(n_Font)) && !fontSeted) {
             fontSeted = true;
-            self.attr("fontName") = plain(at(fontset, stylesheet["Font"])["Name"]);
+            self.attr(n_fontName) = plain(at(fontset, stylesheet[key(n_Font)])[key(n_Name)]);
         }
-        if (stylesheet.contains("FillColor") && !colorSetted) {
+        if (stylesheet.contains(key(n_FillColor)) && !colorSetted) {
             colorSetted = true;
-            self.attr("FillColor") = stylesheet["FillColor"];
+            self.attr(n_FillColor) = stylesheet[key(n_FillColor)];
         }
         if (sizeSeted && fontSeted && colorSetted) break;
     }
@@ -78,13 +96,13 @@ void text_layer_init(py::handle self, py::handle layer) {
 void text_layer_fixdata(py::handle self, py::handle data) {
     root_fixdata(self, data);
     auto put = [&](const char *key, py::handle value) { data[py::str(key)] = value; };
-    put("text", self.attr("text").attr("strip")("\r"));
-    put("fontName", self.attr("fontName"));
+    put("text", self.attr(n_text).attr(n_strip)("\r"));
+    put("fontName", self.attr(n_fontName));
     for (const char *key : {"Underline", "FontSize", "FauxBold", "FauxItalic", "AutoLeading",
                             "Leading", "OutlineWidth", "CharacterDirection"})
         put(key, member_or_none(self, key));
-    put("AntiAlias", self.attr("AntiAlias"));
-    py::object justification = self.attr("Justification");
+    put("AntiAlias", self.attr(n_AntiAlias));
+    py::object justification = self.attr(n_Justification);
     const char *alignments[] = {"left", "right", "center"};
     for (int code = 0; code < 3; ++code) {
         if (justification.equal(py::int_(code))) {
@@ -94,7 +112,7 @@ void text_layer_fixdata(py::handle self, py::handle data) {
     }
     put("Justification", justification);
     py::object fill = member_or_none(self, "FillColor");
-    py::object values = fill.is_none() ? py::none() : py::object(fill["Values"]);
+    py::object values = fill.is_none() ? py::none() : py::object(fill[n_Values]);
     const char *channels[] = {"ColorOpacity", "ColorRed", "ColorGreen", "ColorBlue"};
     for (int i = 0; i < 4; ++i) {
         if (values.is_none()) {
@@ -110,14 +128,14 @@ void text_layer_fixdata(py::handle self, py::handle data) {
 
 void bind_ytextlayer(py::module_ &m) {
     py::class_<YTextLayer, YRoot, YText> cls(m, "YTextLayer", py::dynamic_attr());
-    cls.attr("layerType") = "YTextLayer";
+    cls.attr(n_layerType) = "YTextLayer";
     host::def_init<py::object>(
         cls, [](py::handle self, py::object layer) { text_layer_init(self, layer); },
         py::arg("layer"));
     cls.def_property_readonly(
         "x",
         [](py::object self) {
-            py::object offset = host::reader::transform(self.attr("layer"))[py::int_(4)];
+            py::object offset = host::reader::transform(self.attr(n_layer))[py::int_(4)];
             return py::int_(offset);
         },
         "The text's horizontal offset from its transform, truncated toward zero.");

@@ -1,6 +1,12 @@
 #include "layerkit/layerkit.hpp"
 
+#include "host/names.hpp"
+
+#include <vector>
+
 namespace {
+
+host::Name kNameRepList("nameRepList"), kSub("sub");
 
 /// "(A_)|(B_)|..." over the text form of every item; the empty text for no items.
 py::str combo_str(py::handle items) {
@@ -9,13 +15,66 @@ py::str combo_str(py::handle items) {
     return py::str("|").attr("join")(parts);
 }
 
+/// Earlier results of clean_layer_name. A compiled pattern's sub with an empty
+/// replacement depends on the pattern and the text alone, so a result stays right while
+/// `nameRepList` is the same list holding the same compiled patterns; anything else in
+/// the list (or a name that is not exactly str) is always worked out anew.
+class Cleaned {
+public:
+    /// The cached result for `name`, or null.
+    PyObject *find(py::handle patterns, py::handle name) {
+        if (!PyUnicode_CheckExact(name.ptr()) || !same(patterns)) return nullptr;
+        return PyDict_GetItemWithError(results_.ptr(), name.ptr());
+    }
+
+    void keep(py::handle patterns, py::handle name, py::handle result) {
+        if (!PyUnicode_CheckExact(name.ptr()) || !PyList_CheckExact(patterns.ptr())) return;
+        if (!same(patterns)) {
+            for (py::handle pattern : patterns)
+                if (Py_TYPE(pattern.ptr()) != pattern_type_) return;
+            list_ = py::reinterpret_borrow<py::object>(patterns);
+            items_ = py::reinterpret_steal<py::object>(PyList_GetSlice(patterns.ptr(), 0, PY_SSIZE_T_MAX));
+            results_.clear();
+        }
+        // Bounded: a long-running host exports many documents.
+        if (PyDict_GET_SIZE(results_.ptr()) >= kMaxEntries) results_.clear();
+        results_[name] = result;
+    }
+
+    void set_pattern_type(py::handle type) { pattern_type_ = reinterpret_cast<PyTypeObject *>(type.ptr()); }
+
+private:
+    static constexpr Py_ssize_t kMaxEntries = 1 << 14;
+
+    /// Whether `patterns` is still the list of the cached results, item for item.
+    bool same(py::handle patterns) const {
+        if (patterns.ptr() != list_.ptr() || !items_) return false;
+        const Py_ssize_t n = PyList_GET_SIZE(patterns.ptr());
+        if (n != PyList_GET_SIZE(items_.ptr())) return false;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (PyList_GET_ITEM(patterns.ptr(), i) != PyList_GET_ITEM(items_.ptr(), i)) return false;
+        return true;
+    }
+
+    py::object list_, items_;
+    py::dict results_;
+    PyTypeObject *pattern_type_ = nullptr;
+};
+
+Cleaned *g_cleaned = nullptr;
+
 /// Every removal pattern of the module's current `nameRepList`, applied in list order,
 /// each as one pass of Python's re.sub. The name stays a Python object throughout.
 py::object clean_layer_name(py::object name) {
-    py::str empty("");
-    py::object patterns = host::module().attr("nameRepList");
-    for (py::handle pattern : patterns) name = pattern.attr("sub")(empty, name);
-    return name;
+    py::object patterns = host::get(host::module(), kNameRepList);
+    if (PyObject *found = g_cleaned->find(patterns, name)) return py::reinterpret_borrow<py::object>(found);
+    if (PyErr_Occurred()) throw py::error_already_set();
+    py::object result = name;
+    for (py::handle pattern : patterns)
+        result = host::own(PyObject_CallMethodObjArgs(pattern.ptr(), kSub.ptr(), host::constant::empty().ptr(),
+                                                       result.ptr(), nullptr));
+    g_cleaned->keep(patterns, name, result);
+    return result;
 }
 
 }  // namespace
@@ -56,6 +115,9 @@ void bind_names(py::module_ &m) {
     removals.append(compile(R"(\.(png|jpg))"));
     removals.append(compile(" "));
     m.attr("nameRepList") = removals;
+    // Leaked: the module's functions may run until the interpreter's very end.
+    g_cleaned = new Cleaned();
+    g_cleaned->set_pattern_type(py::type::of(scale9));
 
     m.def("cleanLayerName", &clean_layer_name, py::arg("name"),
           "The base name: `name` with every pattern of `nameRepList` removed, in list order.");

@@ -1,12 +1,16 @@
 #include "layerkit/layerkit.hpp"
 
+#include "host/names.hpp"
+
 namespace {
+
+host::Name kScale9Param("scale9Param"), kSearch("search"), kGroup("group");
 
 /// (top, right, bottom, left) from the first scale-9 suffix of `name`, or None.
 py::object get_scale9_params(py::handle name) {
-    py::object match = host::module().attr("scale9Param").attr("search")(name);
+    py::object match = host::call_method(host::get(host::module(), kScale9Param), kSearch, name);
     if (match.is_none()) return py::none();
-    py::object group = match.attr("group");
+    py::object group = host::get(match, kGroup);
     // int() of the captured text: leading zeros drop, any Unicode decimal digit counts.
     return py::make_tuple(py::int_(group(1)), py::int_(group(2)), py::int_(group(3)), py::int_(group(4)));
 }

@@ -1,10 +1,19 @@
 #include "nodeweave/objects.hpp"
 
+#include "host/names.hpp"
+
 #include "host/pyclass.hpp"
 
 namespace objects {
 
-py::object global(const char *name) { return host::module().attr(name); }
+namespace {
+/// Attribute and key names, interned at import.
+host::Name n_id("id"), n_layer("layer"), n_fixdata("fixdata"), n_name("name"), n_utils("utils"),
+    n_cleanLayerName("cleanLayerName"), n__objFlags("_objFlags"), n__id("_id"), n_node("node"),
+    n__enabled("_enabled"), n_cctype("cctype");
+}  // namespace
+
+py::object global(const host::Name &name) { return host::get(host::module(), name); }
 
 bool truthy(py::handle obj) {
     int truth = PyObject_IsTrue(obj.ptr());
@@ -13,43 +22,43 @@ bool truthy(py::handle obj) {
 }
 
 void base_init(py::handle self) {
-    self.attr("id") = py::str("");
-    self.attr("layer") = py::none();
+    self.attr(n_id) = py::str("");
+    self.attr(n_layer) = py::none();
 }
 
 py::dict base_export(py::handle self) {
     py::dict data;
-    self.attr("fixdata")(data);
+    self.attr(n_fixdata)(data);
     return data;
 }
 
 void name_init(py::handle self) {
     base_init(self);
-    self.attr("name") = py::str("");
+    self.attr(n_name) = py::str("");
 }
 
 void name_read(py::handle self) {
     // CCBase.read does nothing, so there is no base call to make here.
-    py::object layer_name = self.attr("layer").attr("name");
-    self.attr("name") = global("utils").attr("cleanLayerName")(layer_name);
+    py::object layer_name = self.attr(n_layer).attr(n_name);
+    self.attr(n_name) = global(n_utils).attr(n_cleanLayerName)(layer_name);
 }
 
 void item_init(py::handle self) {
     name_init(self);
-    self.attr("_objFlags") = py::int_(0);
+    self.attr(n__objFlags) = py::int_(0);
 }
 
 py::dict item_export(py::handle self) {
     py::dict data = base_export(self);
     // Inserted after every fixdata has run, so "_id" is always the last key.
-    data["_id"] = self.attr("id");
+    data[n__id] = self.attr(n_id);
     return data;
 }
 
 void component_init(py::handle self) {
     item_init(self);
-    self.attr("node") = py::none();
-    self.attr("_enabled") = py::bool_(true);
+    self.attr(n_node) = py::none();
+    self.attr(n__enabled) = py::bool_(true);
 }
 
 layout::Rows base_members() { return {{"__type__", "cctype"}}; }
@@ -65,9 +74,9 @@ layout::Rows component_members() {
 void bind_ccbase(py::module_ &m) {
     py::class_<CCBase> base(m, "CCBase", py::dynamic_attr(),
                             "A prefab object: fields in __dict__, JSON form by export().");
-    base.attr("cctype") = "cc";
+    base.attr(n_cctype) = "cc";
     host::def_init<>(base, [](py::handle self) { base_init(self); });
-    base.def("read", [](py::object) {}, "Copy values from `layer` (nothing at this level).");
+    host::def_hook(base, "read", [](py::handle) {}, "Copy values from `layer` (nothing at this level).");
     def_fixdata(base, layout::Wrap::none, base_members());
     base.def(
         "export", [](py::object self) { return base_export(self); },
@@ -75,7 +84,7 @@ void bind_ccbase(py::module_ &m) {
 
     py::class_<CCName, CCBase> name(m, "CCName", py::dynamic_attr());
     host::def_init<>(name, [](py::handle self) { name_init(self); });
-    name.def("read", [](py::object self) { name_read(self); });
+    host::def_hook(name, "read", name_read);
     def_fixdata(name, layout::Wrap::none, name_members());
 
     py::class_<CCItem, CCName> item(m, "CCItem", py::dynamic_attr());

@@ -1,5 +1,7 @@
 #include "nodeweave/objects.hpp"
 
+#include "host/names.hpp"
+
 #include "host/pyclass.hpp"
 
 #include <utility>
@@ -7,25 +9,40 @@
 namespace objects {
 
 namespace {
+/// Attribute and key names, interned at import.
+host::Name n_ver("ver"), n_uuid("uuid"), n_subMetas("subMetas"), n_fixdata("fixdata"),
+    n_MetaFileError("MetaFileError"), n___str__("__str__"), n_optimizationPolicy("optimizationPolicy"),
+    n_asyncLoadAssets("asyncLoadAssets"), n_type("type"), n_wrapMode("wrapMode"), n_filterMode("filterMode"),
+    n_premultiplyAlpha("premultiplyAlpha"), n_rawTextureUuid("rawTextureUuid"), n_trimType("trimType"),
+    n_trimThreshold("trimThreshold"), n_rotated("rotated");
+/// The numbers of a sprite-frame entry that start at 0.
+host::Name kOffsetX("offsetX"), kOffsetY("offsetY"), kTrimX("trimX"), kTrimY("trimY"), kWidth("width"),
+    kHeight("height"), kRawWidth("rawWidth"), kRawHeight("rawHeight"), kBorderTop("borderTop"),
+    kBorderBottom("borderBottom"), kBorderLeft("borderLeft"), kBorderRight("borderRight");
+const host::Name *const kSubZeros[] = {&kOffsetX, &kOffsetY, &kTrimX,   &kTrimY,     &kWidth,      &kHeight,
+                                       &kRawWidth, &kRawHeight, &kBorderTop, &kBorderBottom, &kBorderLeft, &kBorderRight};
+}  // namespace
+
+namespace {
 
 void meta_init(py::handle self, py::object uuid, py::object version) {
-    self.attr("ver") = std::move(version);
-    self.attr("uuid") = std::move(uuid);
-    self.attr("subMetas") = py::dict();
+    self.attr(n_ver) = std::move(version);
+    self.attr(n_uuid) = std::move(uuid);
+    self.attr(n_subMetas) = py::dict();
 }
 
 py::dict meta_export(py::handle self) {
     py::dict data;
-    data["ver"] = self.attr("ver");
-    data["uuid"] = self.attr("uuid");
-    self.attr("fixdata")(data);
+    data[n_ver] = self.attr(n_ver);
+    data[n_uuid] = self.attr(n_uuid);
+    self.attr(n_fixdata)(data);
     // The model's own dictionary, not a copy: sub-metas added later still show up.
-    data["subMetas"] = self.attr("subMetas");
+    data[n_subMetas] = self.attr(n_subMetas);
     return data;
 }
 
 [[noreturn]] void raise_meta_error(const py::str &message) {
-    PyErr_SetObject(global("MetaFileError").ptr(), message.ptr());
+    PyErr_SetObject(global(n_MetaFileError).ptr(), message.ptr());
     throw py::error_already_set();
 }
 
@@ -54,14 +71,14 @@ void bind_meta(py::module_ &m) {
     // error catch KeyError) and a bad file (like loadJson's ValueError); str() shows the
     // message itself rather than KeyError's quoted repr of it.
     py::dict members;
-    members["__str__"] = py::handle(PyExc_BaseException).attr("__str__");
+    members[n___str__] = py::handle(PyExc_BaseException).attr(n___str__);
     py::tuple bases = py::make_tuple(py::handle(PyExc_KeyError), py::handle(PyExc_ValueError));
     PyObject *error = PyErr_NewExceptionWithDoc(
         "tessel.nodeweave.MetaFileError",
         "An existing .meta file lacks a key (or an object) that the export reads back.",
         bases.ptr(), members.ptr());
     if (!error) throw py::error_already_set();
-    m.attr("MetaFileError") = py::reinterpret_steal<py::object>(error);
+    m.attr(n_MetaFileError) = py::reinterpret_steal<py::object>(error);
 
     py::class_<CCMetaBase> base(m, "CCMetaBase", py::dynamic_attr(),
                                 "Model of a .meta file; export() gives its JSON dictionary.");
@@ -80,8 +97,8 @@ void bind_meta(py::module_ &m) {
         prefab,
         [](py::handle self, py::object uuid, py::object version) {
             meta_init(self, uuid, version);
-            self.attr("optimizationPolicy") = py::str("AUTO");
-            self.attr("asyncLoadAssets") = py::bool_(false);
+            self.attr(n_optimizationPolicy) = py::str("AUTO");
+            self.attr(n_asyncLoadAssets) = py::bool_(false);
         },
         py::arg("uuid") = py::none(), py::arg("version") = "1.0.1");
     def_fixdata(prefab, layout::Wrap::meta, layout::named({"optimizationPolicy", "asyncLoadAssets"}));
@@ -92,10 +109,10 @@ void bind_meta(py::module_ &m) {
         sprite,
         [](py::handle self, py::object uuid, py::object version) {
             meta_init(self, uuid, version);
-            self.attr("type") = py::str("sprite");
-            self.attr("wrapMode") = py::str("clamp");
-            self.attr("filterMode") = py::str("bilinear");
-            self.attr("premultiplyAlpha") = py::bool_(false);
+            self.attr(n_type) = py::str("sprite");
+            self.attr(n_wrapMode) = py::str("clamp");
+            self.attr(n_filterMode) = py::str("bilinear");
+            self.attr(n_premultiplyAlpha) = py::bool_(false);
         },
         py::arg("uuid") = py::none(), py::arg("version") = "2.2.0");
     def_fixdata(sprite, layout::Wrap::meta,
@@ -107,14 +124,11 @@ void bind_meta(py::module_ &m) {
         sub,
         [](py::handle self, py::object uuid, py::object version, py::object parent) {
             meta_init(self, uuid, version);
-            self.attr("rawTextureUuid") = std::move(parent);
-            self.attr("trimType") = py::str("auto");
-            self.attr("trimThreshold") = py::int_(1);
-            self.attr("rotated") = py::bool_(false);
-            for (const char *key : {"offsetX", "offsetY", "trimX", "trimY", "width", "height",
-                                    "rawWidth", "rawHeight", "borderTop", "borderBottom",
-                                    "borderLeft", "borderRight"})
-                self.attr(key) = py::int_(0);
+            self.attr(n_rawTextureUuid) = std::move(parent);
+            self.attr(n_trimType) = py::str("auto");
+            self.attr(n_trimThreshold) = py::int_(1);
+            self.attr(n_rotated) = py::bool_(false);
+            for (const host::Name *key : kSubZeros) host::set(self, *key, host::constant::zero());
         },
         py::arg("uuid") = py::none(), py::arg("version") = "1.0.3",
         py::arg("parentUUID") = py::none());

@@ -8,6 +8,7 @@
 /// Python subclass's override wins.
 #pragma once
 
+#include "host/names.hpp"
 #include "nodeweave/layout.hpp"
 #include "nodeweave/nodeweave.hpp"
 
@@ -57,7 +58,7 @@ namespace objects {
 
 /// The attribute `name` of this extension module, looked up at every call so that a
 /// host or a test may replace it (`utils`, `YPSD`, `YText`, `uuidDict`, `getUUID`, ...).
-py::object global(const char *name);
+py::object global(const host::Name &name);
 
 /// Python truth value of `obj`; errors of `__bool__` propagate.
 bool truthy(py::handle obj);

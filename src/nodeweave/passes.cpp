@@ -1,21 +1,47 @@
 #include "nodeweave/nodeweave.hpp"
 #include "nodeweave/passes.hpp"
 
+#include "host/isa.hpp"
+#include "host/names.hpp"
+
 namespace passes {
 
-py::object cls(const char *name) { return host::module().attr(name); }
+namespace {
+host::Name kIter("__iter__"), kLayers("_layers"), kId("__id__"), kAppend("append");
+/// YGroup.__iter__ as infos defined it, kept from import to recognise it.
+PyObject *g_group_iter = nullptr;
+}  // namespace
 
-bool is_a(py::handle obj, const char *name) { return py::isinstance(obj, cls(name)); }
+py::iterator children(py::handle group) {
+    PyObject *iter = _PyType_Lookup(Py_TYPE(group.ptr()), kIter.ptr());
+    if (iter != nullptr && iter == g_group_iter) return py::iter(host::get(group, kLayers));
+    return py::iter(group);
+}
+
+py::object cls(const host::Name &name) { return host::get(host::module(), name); }
+
+bool is_a(py::handle obj, const host::Name &name) { return host::IsA(cls(name))(obj); }
 
 py::dict ref(const py::object &id) {
     py::dict r;
-    r["__id__"] = id;
+    host::put(r, kId, id);
     return r;
+}
+
+void append(py::handle list, py::handle item) {
+    if (PyList_CheckExact(list.ptr())) {
+        if (PyList_Append(list.ptr(), item.ptr()) < 0) throw py::error_already_set();
+    } else {
+        host::call_method(list, kAppend, item);
+    }
 }
 
 }  // namespace passes
 
 void bind_passes(py::module_ &m) {
+    using namespace passes;
+    g_group_iter = _PyType_Lookup(reinterpret_cast<PyTypeObject *>(m.attr("YGroup").ptr()), kIter.ptr());
+    Py_XINCREF(g_group_iter);
     m.def(
         "initPsdInfo", [](py::object group, py::object level) { passes::initPsdInfo(group, level); },
         py::arg("group"), py::arg("level") = 2,

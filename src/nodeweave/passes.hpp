@@ -2,15 +2,23 @@
 #pragma once
 
 #include "host/host.hpp"
+#include "host/names.hpp"
 
 namespace passes {
 
 /// The module attribute `name` (a class such as `CCNode` or `YGroup`), looked up at
 /// every call so that a host that replaces a class is honoured.
-py::object cls(const char *name);
+py::object cls(const host::Name &name);
 
 /// isinstance(obj, <module attribute `name`>).
-bool is_a(py::handle obj, const char *name);
+bool is_a(py::handle obj, const host::Name &name);
+
+/// `iter(group)` of a layer-info group: its `_layers` list directly while its class
+/// iterates with YGroup's own __iter__ (which returns just that), else its override.
+py::iterator children(py::handle group);
+
+/// list.append(item): directly for an exact list, else through attribute lookup.
+void append(py::handle list, py::handle item);
 
 /// A new object reference {"__id__": id}.
 py::dict ref(const py::object &id);

@@ -5,9 +5,13 @@
 
 namespace objects {
 
+namespace {
+host::Name kTextBox("textBox");
+}  // namespace
+
 py::object text_box_of(py::handle layer) {
     // Layer-infos of hosts or tests that predate box text have no textBox: point text.
-    PyObject *box = PyObject_GetAttrString(layer.ptr(), "textBox");
+    PyObject *box = PyObject_GetAttr(layer.ptr(), kTextBox.ptr());
     if (box) return py::reinterpret_steal<py::object>(box);
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
     PyErr_Clear();

@@ -1,6 +1,13 @@
 #include "nodeweave/objects.hpp"
 
+#include "host/names.hpp"
+
 namespace objects {
+
+namespace {
+/// Attribute and key names, interned at import.
+host::Name n_join("join"), n_uuidDict("uuidDict"), n_getUUID("getUUID");
+}  // namespace
 
 py::object get_uuid() {
     // Works on the characters of the digest as Python text, so whatever the host
@@ -12,20 +19,20 @@ py::object get_uuid() {
     py::str dash("-");
     for (Py_ssize_t at : {20, 16, 12, 8})
         if (PyList_Insert(digits.ptr(), at, dash.ptr()) < 0) throw py::error_already_set();
-    return py::str("").attr("join")(digits);
+    return py::str("").attr(n_join)(digits);
 }
 
 void bind_uuid(py::module_ &m) {
     // Image name to sprite-frame UUID for the life of the process, across exports.
-    m.attr("uuidDict") = py::dict();
+    m.attr(n_uuidDict) = py::dict();
     m.def("getUUID", &get_uuid, "A fresh UUID (8-4-4-4-12) from the host's md5 digest.");
     m.def(
         "getUUIDByName",
         [](py::object image_name) {
             // Looked up at every call: the dictionary is the module attribute itself.
-            py::object cache = global("uuidDict");
+            py::object cache = global(n_uuidDict);
             if (cache.contains(image_name)) return py::object(cache[image_name]);
-            py::object uuid = global("getUUID")();
+            py::object uuid = global(n_getUUID)();
             cache[image_name] = uuid;
             return uuid;
         },
