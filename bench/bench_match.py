@@ -53,7 +53,7 @@ def text_causes(prefab, reference):
     """
     from PIL import Image
 
-    from tessel.check import difference
+    from tessel.picturediff import difference
 
     sprites, text, laid = _labels_apart(prefab)
 
@@ -82,7 +82,7 @@ def causes(psd, reference, prefab=None):
     """What in ``psd`` keeps a preview from matching, as far as the document tells."""
     from psd_tools.api.layers import Group, TypeLayer
 
-    from tessel.check import difference
+    from tessel.picturediff import difference
 
     found = []
     shown = [layer for layer in psd.descendants() if layer.is_visible()]
@@ -108,7 +108,7 @@ def measure(path, options):
     """(share of differing pixels, note) for one document, or (None, reason) when it cannot be measured."""
     from psd_tools import PSDImage
 
-    from tessel.check import difference
+    from tessel.picturediff import difference
     from tessel.export import export_psd
     from tessel.preview import Fonts, load_prefab, render
 
