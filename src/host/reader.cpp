@@ -7,7 +7,7 @@
 namespace host::reader {
 
 namespace {
-Name kGroup("Group"), kTypeLayer("TypeLayer"), kPixelLayer("PixelLayer"), kKind("kind"), kName("name"),
+Name kKind("kind"), kName("name"),
     kVisible("visible"), kLayerId("layer_id"), kLeft("left"), kTop("top"), kRight("right"), kBottom("bottom"),
     kWidth("width"), kHeight("height"), kOpacity("opacity"), kTopil("topil"), kEngineDict("engine_dict"),
     kResourceDict("resource_dict"), kData("_data"), kTransform("transform");
@@ -24,22 +24,9 @@ py::object property_class() {
     return py::none();
 }
 
-bool is_instance(py::handle layer, const Name &cls) {
-    int r = PyObject_IsInstance(layer.ptr(), get(module(), cls).ptr());
-    if (r < 0) throw py::error_already_set();
-    return r != 0;
-}
 }  // namespace
 
-Kind kind_of(py::handle layer) {
-    if (is_instance(layer, kGroup)) return Kind::group;
-    if (is_instance(layer, kTypeLayer)) return Kind::text;
-    if (is_instance(layer, kPixelLayer)) return Kind::pixel;
-    return Kind::other;
-}
-
 py::object kind(py::handle layer) { return get(layer, kKind); }
-py::object name(py::handle layer) { return get(layer, kName); }
 bool visible(py::handle layer) { return truth(get(layer, kVisible)); }
 py::object visible_value(py::handle layer) { return get(layer, kVisible); }
 py::object layer_id(py::handle layer) { return get(layer, kLayerId); }

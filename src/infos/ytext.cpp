@@ -1,5 +1,6 @@
 #include "infos/infos.hpp"
 
+#include "host/enginedata.hpp"
 #include "host/names.hpp"
 
 #include "host/pyclass.hpp"
@@ -8,14 +9,11 @@ namespace infos {
 
 namespace {
 /// Attribute and key names, interned at import.
-host::Name n_value("value"), n_items("items"), n_text("text"), n_fontset("fontset"), n_start("start"),
+host::Name n_text("text"), n_fontset("fontset"), n_start("start"),
     n_end("end"), n_fontName("fontName");
 }  // namespace
 
-py::object plain(py::handle leaf) {
-    if (py::hasattr(leaf, "value")) return leaf.attr(n_value);
-    return py::reinterpret_borrow<py::object>(leaf);
-}
+py::object plain(py::handle leaf) { return host::engine::plain(leaf); }
 
 py::object at(py::handle seq, py::handle idx) {
     return seq[plain(idx)];
@@ -26,10 +24,10 @@ namespace {
 /// Sets one member per dictionary entry, named by the key's text (engine keys are
 /// Property objects); leaves give their plain value, dictionaries and lists stay whole.
 void set_members(py::handle self, py::handle entries) {
-    for (py::handle item : entries.attr(n_items)()) {
-        py::object key = plain(item[py::int_(0)]);
-        py::setattr(self, key, plain(item[py::int_(1)]));
-    }
+    host::engine::for_each_item(entries, [&](py::handle key, py::handle value) {
+        py::object name = plain(key);
+        if (PyObject_SetAttr(self.ptr(), name.ptr(), plain(value).ptr()) < 0) throw py::error_already_set();
+    });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "infos/infos.hpp"
 
+#include "host/enginedata.hpp"
 #include "host/names.hpp"
 
 #include <cmath>
@@ -40,7 +41,8 @@ py::object member_or_none(py::handle self, const char *name) {
     return py::none();
 }
 
-using host::reader::key;
+/// dict[name] with the reader's key for `name`.
+py::object item(py::handle dict, const host::Name &name) { return host::engine::get(dict, name); }
 
 void text_layer_init(py::handle self, py::handle layer) {
     root_init(self, layer);
@@ -48,45 +50,44 @@ void text_layer_init(py::handle self, py::handle layer) {
     py::object engine = host::reader::engine_dict(layer);
     py::object resources = host::reader::resource_dict(layer);
 
-    py::object text = plain(engine[key(n_Editor)][key(n_Text)]);
-    py::object AntiAlias = plain(engine[key(n_AntiAlias)]);
+    py::object text = plain(item(item(engine, n_Editor), n_Text));
+    py::object AntiAlias = plain(item(engine, n_AntiAlias));
     self.attr(n_AntiAlias) = AntiAlias;
-    py::object fontset = resources[key(n_FontSet)];
-    py::object idxTheNormalStyleSheet = resources[key(n_TheNormalStyleSheet)];
-    py::object styleSheetData =
-        at(resources[key(n_StyleSheetSet)], idxTheNormalStyleSheet)[key(n_StyleSheetData)];
-    py::object paragraphRun = engine[key(n_ParagraphRun)];
+    py::object fontset = item(resources, n_FontSet);
+    py::object idxTheNormalStyleSheet = item(resources, n_TheNormalStyleSheet);
+    py::object styleSheetData = item(at(item(resources, n_StyleSheetSet), idxTheNormalStyleSheet), n_StyleSheetData);
+    py::object paragraphRun = item(engine, n_ParagraphRun);
     py::object idxDefaultStyleSheet =
-        plain(paragraphRun[key(n_DefaultRunData)][key(n_ParagraphSheet)][key(n_DefaultStyleSheet)]);
-    py::object paragraphRunData = at(paragraphRun[key(n_RunArray)], idxDefaultStyleSheet);
-    py::object properties = paragraphRunData[key(n_ParagraphSheet)][key(n_Properties)];
-    py::object justification = plain(properties[key(n_Justification)]);
+        plain(item(item(item(paragraphRun, n_DefaultRunData), n_ParagraphSheet), n_DefaultStyleSheet));
+    py::object paragraphRunData = at(item(paragraphRun, n_RunArray), idxDefaultStyleSheet);
+    py::object properties = item(item(paragraphRunData, n_ParagraphSheet), n_Properties);
+    py::object justification = plain(item(properties, n_Justification));
     self.attr(n_Justification) = justification;
 
-    self.attr(n_initText)(text, at(fontset, styleSheetData.attr(n_get)(key(n_Font))), styleSheetData);
+    self.attr(n_initText)(text, at(fontset, host::engine::get_or_none(styleSheetData, n_Font)), styleSheetData);
 
     // The first run that names a size, a font or a colour decides it for the whole
     // layer; run lengths are not consulted.
-    py::object styleRun = engine[key(n_StyleRun)];
-    py::object runlength = styleRun[key(n_RunLengthArray)];
-    py::object rundata = styleRun[key(n_RunArray)];
+    py::object styleRun = item(engine, n_StyleRun);
+    py::object runlength = item(styleRun, n_RunLengthArray);
+    py::object rundata = item(styleRun, n_RunArray);
     bool sizeSeted = false, fontSeted = false, colorSetted = false;
     py::iterator lengths = py::iter(runlength);
     for (py::handle style : rundata) {
         if (lengths == py::iterator::sentinel()) break;
         ++lengths;
-        py::object stylesheet = style[key(n_StyleSheet)][key(n_StyleSheetData)];
-        if (stylesheet.contains(key(n_FontSize)) && !sizeSeted) {
-            self.attr(n_FontSize) = plain(stylesheet[key(n_FontSize)]);
+        py::object stylesheet = item(item(style, n_StyleSheet), n_StyleSheetData);
+        if (!sizeSeted && host::engine::has(stylesheet, n_FontSize)) {
+            self.attr(n_FontSize) = plain(item(stylesheet, n_FontSize));
             sizeSeted = true;
         }
-        if (stylesheet.contains(key(n_Font)) && !fontSeted) {
+        if (!fontSeted && host::engine::has(stylesheet, n_Font)) {
             fontSeted = true;
-            self.attr(n_fontName) = plain(at(fontset, stylesheet[key(n_Font)])[key(n_Name)]);
+            self.attr(n_fontName) = plain(item(at(fontset, item(stylesheet, n_Font)), n_Name));
         }
-        if (stylesheet.contains(key(n_FillColor)) && !colorSetted) {
+        if (!colorSetted && host::engine::has(stylesheet, n_FillColor)) {
             colorSetted = true;
-            self.attr(n_FillColor) = stylesheet[key(n_FillColor)];
+            self.attr(n_FillColor) = item(stylesheet, n_FillColor);
         }
         if (sizeSeted && fontSeted && colorSetted) break;
     }
