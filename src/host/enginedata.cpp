@@ -114,12 +114,16 @@ py::object get(py::handle dict, const Name &name) {
     return own(PyObject_GetItem(dict.ptr(), reader::key(name).ptr()));
 }
 
-bool lookup(py::handle dict, const Name &name, py::object &out) {
+Answer lookup(py::handle dict, const Name &name, py::object &out) {
     PyObject *items = own_items(dict, kGetitem);
+    if (!items) return Answer::ask;
     PyObject *value = nullptr;
-    if (!items || find(items, name, &value) != Found::yes) return false;
-    out = py::reinterpret_borrow<py::object>(value);
-    return true;
+    switch (find(items, name, &value)) {
+        case Found::yes: out = py::reinterpret_borrow<py::object>(value); return Answer::found;
+        case Found::no: return Answer::missing;
+        case Found::ask: break;
+    }
+    return Answer::ask;
 }
 
 py::object get_or_none(py::handle dict, const Name &name) {

@@ -17,9 +17,11 @@ namespace host::engine {
 py::object get(py::handle dict, const Name &name);
 /// dict.get(name): the value, or None when the key is missing.
 py::object get_or_none(py::handle dict, const Name &name);
-/// Sets `out` to dict[name] and returns true when the reader's own items answer; false
+/// What the reader's own items say of a key.
+enum class Answer { found, missing, ask };
+/// dict[name] into `out` (found) or missing, when the reader's own items answer; ask
 /// leaves the look-up (and its error, if any) to the object itself.
-bool lookup(py::handle dict, const Name &name, py::object &out);
+Answer lookup(py::handle dict, const Name &name, py::object &out);
 /// name in dict.
 bool has(py::handle dict, const Name &name);
 /// The plain value of an engine-data leaf (its `value`), or the object itself.

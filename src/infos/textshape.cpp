@@ -5,6 +5,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "host/enginedata.hpp"
 #include "host/names.hpp"
 #include "host/pyclass.hpp"
 
@@ -16,15 +17,24 @@ namespace {
 host::Name kRendered("Rendered"), kShapes("Shapes"), kWritingDirection("WritingDirection"), kChildren("Children"),
     kCookie("Cookie"), kPhotoshop("Photoshop"), kShapeType("ShapeType"), kBoxBounds("BoxBounds");
 
-/// The reader's own key object for `name` (see host::reader::key), as an object.
-py::object key(const host::Name &name) { return py::reinterpret_borrow<py::object>(host::reader::key(name)); }
+/// One step into the engine data: a key, or (name null) the first element of a list.
+struct Step {
+    const host::Name *name;
+};
+constexpr Step kFirst{nullptr};
 
 /// `root[k0][k1]...`, or None where a level is missing or of another kind: the rendered
 /// shape record is optional, and writers other than Photoshop leave it out.
-py::object optional_path(py::handle root, std::initializer_list<py::object> keys) {
+py::object optional_path(py::handle root, std::initializer_list<Step> steps) {
     py::object node = py::reinterpret_borrow<py::object>(root);
-    for (const py::object &key : keys) {
-        PyObject *next = PyObject_GetItem(node.ptr(), key.ptr());
+    for (const Step &step : steps) {
+        if (step.name != nullptr) {
+            host::engine::Answer answer = host::engine::lookup(node, *step.name, node);
+            if (answer == host::engine::Answer::found) continue;
+            if (answer == host::engine::Answer::missing) return py::none();
+        }
+        PyObject *key = step.name ? host::reader::key(*step.name).ptr() : host::constant::zero().ptr();
+        PyObject *next = PyObject_GetItem(node.ptr(), key);
         if (!next) {
             if (!PyErr_ExceptionMatches(PyExc_LookupError) && !PyErr_ExceptionMatches(PyExc_TypeError))
                 throw py::error_already_set();
@@ -89,12 +99,12 @@ PixelBox box_in_document(const double transform[6], const double bounds[4]) {
 }
 
 void read_text_shape(py::handle self, py::handle engine) {
-    py::object shapes = optional_path(engine, {key(kRendered), key(kShapes)});
-    py::object direction = optional_path(shapes, {key(kWritingDirection)});
-    py::object cookie = optional_path(shapes, {key(kChildren), py::int_(0), key(kCookie), key(kPhotoshop)});
-    py::object shape = optional_path(cookie, {key(kShapeType)});
+    py::object shapes = optional_path(engine, {{&kRendered}, {&kShapes}});
+    py::object direction = optional_path(shapes, {{&kWritingDirection}});
+    py::object cookie = optional_path(shapes, {{&kChildren}, kFirst, {&kCookie}, {&kPhotoshop}});
+    py::object shape = optional_path(cookie, {{&kShapeType}});
     self.attr("ShapeType") = PyLong_Check(shape.ptr()) ? shape : py::int_(0);
-    self.attr("BoxBounds") = four_numbers(optional_path(cookie, {key(kBoxBounds)}));
+    self.attr("BoxBounds") = four_numbers(optional_path(cookie, {{&kBoxBounds}}));
     self.attr("WritingDirection") = PyLong_Check(direction.ptr()) ? direction : py::int_(0);
 }
 
