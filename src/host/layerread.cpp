@@ -136,9 +136,12 @@ public:
         }
         int r = PyObject_IsInstance(layer.ptr(), cls);
         if (r < 0) throw py::error_already_set();
-        if (r == 0 && plain)
+        if (r == 0 && plain) {
+            // Bounded, so that classes made and dropped at run time are not kept for long.
+            if (no_.size() >= 64) no_.clear();
             no_.emplace_back(py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject *>(type)),
                              py::reinterpret_borrow<py::object>(cls));
+        }
         return r != 0;
     }
 
