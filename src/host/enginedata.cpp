@@ -90,8 +90,8 @@ Found find(PyObject *items, const Name &name, PyObject **value) {
     return Found::no;
 }
 
-}  // namespace
-
+/// The reader's item dictionary of `dict` (borrowed) when `dict` is exactly the reader's
+/// engine-data Dict and `method` is still its own, else null (then ask the object itself).
 PyObject *own_items(py::handle dict, const Name &method) {
     const Own &types = own_types();
     if (types.dict == nullptr || Py_TYPE(dict.ptr()) != types.dict) return nullptr;
@@ -105,6 +105,8 @@ PyObject *own_items(py::handle dict, const Name &method) {
     Py_DECREF(items);  // the dictionary holds it
     return PyDict_Check(items) ? items : nullptr;
 }
+
+}  // namespace
 
 py::object get(py::handle dict, const Name &name) {
     if (PyObject *items = own_items(dict, kGetitem)) {
