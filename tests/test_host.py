@@ -51,6 +51,15 @@ def test_relative_path_may_not_leave_the_output_folder(outdir, path):
     assert not (outdir.parent / "x.json").exists()
 
 
+@pytest.mark.parametrize("path", ["../out2/x.json", "../outside/x.json", "../out.json"],
+                         ids=["sibling-with-suffix", "sibling-longer-name", "file-beside"])
+def test_a_sibling_sharing_the_folders_name_is_outside_it(outdir, path):
+    # The containment check compares text: "out2" starts with "out" but is not inside it.
+    with pytest.raises(ValueError, match="leaves the output folder"):
+        filemanager.resolve(path)
+    assert filemanager.resolve("./sub/../x.json") == str(outdir / "x.json")
+
+
 class Exportable:
     def __init__(self, value):
         self.value = value

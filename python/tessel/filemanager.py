@@ -41,9 +41,23 @@ def resolve(path):
         return path
     base = outputDir if outputDir is not None else os.getcwd()
     full = os.path.normpath(os.path.join(base, path))
-    if os.path.commonpath([base, full]) != os.path.normpath(base):
+    if not _within(full, os.path.normpath(base)):
         raise ValueError(f"path {path!r} leaves the output folder {base!r}")
     return full
+
+
+def _within(full, base):
+    """Whether the normalised path ``full`` is ``base`` or inside it, whole names compared.
+
+    A text prefix check on normalised paths, cased as the system compares them: the
+    export asks this for every meta file it looks for, and os.path.commonpath (which
+    splits both paths into lists) cost more than the file-system check itself.  The
+    separator after ``base`` keeps "/out" from containing "/outside".
+    """
+    full, base = os.path.normcase(full), os.path.normcase(base)
+    if full == base:
+        return True
+    return full.startswith(base if base.endswith(os.sep) else base + os.sep)
 
 
 def writeJson(path, data, indent, converter):
