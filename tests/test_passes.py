@@ -328,6 +328,31 @@ def test_prefab_file_is_the_object_list(outdir):
     assert data[4]["_spriteFrame"] == {"__uuid__": psd.totalInfo[4].metaSprite.uuid}
 
 
+@pytest.mark.parametrize("replaced", [False, True], ids=["own-pinyin", "replaced-pinyin"])
+def test_prefab_names_are_spelled_once_per_name_in_each_save(outdir, monkeypatch, replaced):
+    # The package's pure pinyin is asked once per distinct name within one save and
+    # again in the next; a replaced one is asked for every name written.
+    asked = []
+    if replaced:
+        monkeypatch.setattr(filemanager, "pinyin", lambda name: asked.append(name) or name.lower())
+    else:
+        spell = filemanager._spell
+        monkeypatch.setattr(filemanager, "_spell", lambda name: asked.append(name) or spell(name))
+    psd = open_doc(WORKED)
+    nodeweave.initPsdInfo(psd)
+    nodeweave.fixPosition(psd)
+    nodeweave.refleshIdAndCreateMeta(psd)
+    for _ in range(2):
+        asked.clear()
+        nodeweave.saveToPrefab(psd, "doc.prefab")
+        written = [o["_name"] for o in json.loads((outdir / "doc.prefab").read_text(encoding="utf-8")) if "_name" in o]
+        assert len(written) > len(set(written))
+        if replaced:
+            assert sorted(name.lower() for name in asked) == sorted(written)
+        else:
+            assert sorted(asked) == sorted(set(written))
+
+
 @pytest.mark.parametrize(
     "layers, sprite_metas",
     [(WORKED, ["doc/doc_G_P.png.meta", "doc/doc_Q.png.meta"]),

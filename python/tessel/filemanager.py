@@ -201,6 +201,10 @@ def pinyin(name):
     Text is spelled once and remembered: an export asks for the same few names
     thousands of times (every node and component, every image name with all its
     enclosing groups), and pypinyin's phrase search is the slow part of it.
+
+    Pure: the same text always gives the same result, so the export modules ask
+    this function (while it is this one, not a replacement) once per distinct text
+    within one pass.
     """
     if type(name) is str:
         return _spell(name)

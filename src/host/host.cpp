@@ -56,7 +56,31 @@ Name kPinyin("pinyin"), kBasename("basename"), kMd5("md5"), kSha1("sha1"), kExis
     kLoadJson("loadJson"), kWriteJson("writeJson"), kMkdir("mkdir");
 }  // namespace
 
-py::object pinyin(py::handle name) { return call(kPinyin, name); }
+namespace {
+// Strong: the function object stays comparable by identity for the whole process.
+PyObject *g_own_pinyin = nullptr;
+py::dict *g_pinyin_answers = nullptr;
+}  // namespace
+
+void remember_own_pinyin(py::handle fm) {
+    if (g_own_pinyin == nullptr) g_own_pinyin = get(fm, kPinyin).release().ptr();
+}
+
+PinyinPass::PinyinPass() : outer_(g_pinyin_answers) { g_pinyin_answers = &answers_; }
+PinyinPass::~PinyinPass() { g_pinyin_answers = outer_; }
+
+py::object pinyin(py::handle name) {
+    py::object fn = fm(kPinyin);
+    if (g_pinyin_answers == nullptr || fn.ptr() != g_own_pinyin || !PyUnicode_CheckExact(name.ptr()))
+        return own(PyObject_CallOneArg(fn.ptr(), name.ptr()));
+    PyObject *answers = g_pinyin_answers->ptr();
+    PyObject *known = PyDict_GetItemWithError(answers, name.ptr());
+    if (known != nullptr) return py::reinterpret_borrow<py::object>(known);
+    if (PyErr_Occurred()) throw py::error_already_set();
+    py::object result = own(PyObject_CallOneArg(fn.ptr(), name.ptr()));
+    if (PyDict_SetItem(answers, name.ptr(), result.ptr()) < 0) throw py::error_already_set();
+    return result;
+}
 py::object basename(py::handle path) { return call(kBasename, path); }
 py::object md5() { return call(kMd5); }
 py::object sha1() { return call(kSha1); }

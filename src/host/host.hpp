@@ -35,6 +35,25 @@ void note_layer(const py::error_already_set &err, py::handle layer);
 /// that a host or a test can replace the module or any of its functions.
 namespace filemanager {
 py::object pinyin(py::handle name);
+/// Remembers `fm.pinyin`, the package's own pure spelling, so a PinyinPass can tell it
+/// from a replacement; called once at import, before any host could replace it.
+void remember_own_pinyin(py::handle fm);
+/// While one lives, pinyin() asks the host once per distinct text (exact str), as long
+/// as the host's pinyin, still looked up at every call, is the package's own pure one;
+/// anything else (a replaced function, another argument type) is called every time.
+/// One pass, no longer: nothing is kept across passes, so a host changed between two
+/// exports is asked again. Passes nest; the innermost holds the answers.
+class PinyinPass {
+  public:
+    PinyinPass();
+    ~PinyinPass();
+    PinyinPass(const PinyinPass &) = delete;
+    PinyinPass &operator=(const PinyinPass &) = delete;
+
+  private:
+    py::dict answers_;
+    py::dict *outer_;
+};
 py::object basename(py::handle path);
 py::object md5();
 py::object sha1();

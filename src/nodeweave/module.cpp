@@ -13,6 +13,7 @@ PYBIND11_MODULE(nodeweave, m) {
         if (!key.empty() && key[0] != '_') m.attr(item.first) = item.second;
     }
     m.attr("filemanager") = host::import_sibling("filemanager");
+    host::filemanager::remember_own_pinyin(m.attr("filemanager"));
     m.attr("os") = py::module_::import("os");
     m.attr("utils") = host::import_sibling("layerkit");
     bind_objects(m);

@@ -23,6 +23,8 @@ py::object converter() { return cls(n_formatCocosData); }
 py::object formatCocosData(py::handle data) { return data.attr(n_export)(); }
 
 void saveToPrefab(py::handle psd, py::handle path) {
+    // A node and each of its components write the same layer name's pinyin.
+    host::filemanager::PinyinPass pass;
     host::filemanager::writeJson(path, psd.attr(n_totalInfo), kIndent, converter());
 }
 
