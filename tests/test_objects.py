@@ -323,6 +323,26 @@ def test_uuid_has_dashes_at_8_13_18_23_and_keeps_the_case(monkeypatch):
     assert nw.getUUID() == "01234567-89ab-cdef-0123-456789ABCDEF"
 
 
+class Digest(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    "digest, uuid",
+    [("a" * 20, "aaaaaaaa-aaaa-aaaa-aaaa-"),
+     ("b" * 19, "bbbbbbbb-bbbb-bbbb-bbb-"),
+     ("0123456789abcdef0123456789abcdef01", "01234567-89ab-cdef-0123-456789abcdef01"),
+     ("密钥" * 16, "密钥密钥密钥密钥-密钥密钥-密钥密钥-密钥密钥-" + "密钥" * 6),
+     (Digest("0123456789abcdef0123456789abcdef"), "01234567-89ab-cdef-0123-456789abcdef")],
+    ids=["20-chars", "19-chars", "34-chars", "non-ascii", "str-subclass"],
+)
+def test_uuid_of_any_digest_length_and_text(monkeypatch, digest, uuid):
+    # Exact text of 20 characters or more is cut directly; anything else is split into
+    # characters: both must agree at and around that boundary.
+    monkeypatch.setattr(filemanager, "md5", lambda: digest)
+    assert nw.getUUID() == uuid
+
+
 def test_uuid_by_name_is_made_once_per_name(uuids):
     first = nw.getUUIDByName("a")
     assert nw.getUUIDByName("a") == first and len(uuids) == 1
