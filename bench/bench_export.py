@@ -123,7 +123,8 @@ def export(path, outdir, jobs, images=True, limits=None, psdimage=None):
     """
     from psd_tools import PSDImage
 
-    from tessel import export as road, imagenames, infos, nodeweave
+    from tessel import export as road, infos, nodeweave
+    from tessel.road import imagenames
 
     clock = Clock()
     start = _now()

@@ -22,7 +22,8 @@ from concurrent.futures import ProcessPoolExecutor
 
 from PIL import Image, ImageChops
 
-from tessel import export as road, imagefiles
+from tessel import export as road
+from tessel.road import imagefiles
 from tessel.testing import Doc, Group, Pixel, write_psd
 
 SIZES = (16, 32, 64, 128, 256, 512, 1024)

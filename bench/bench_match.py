@@ -4,7 +4,7 @@
 
 For every PSD in the folders (default: ../shared/psd-more and ../shared/psd)
 that has no adjustment layer, exports it into a temporary folder, renders the
-prefab as the engine lays it out (tessel.preview) and compares that with the
+prefab as the engine lays it out (tessel.see.preview) and compares that with the
 composite Photoshop stored in the file, both flattened on white.  A document
 matches when at most 2% of its pixels differ by more than 24 of 255 on any
 channel.  Prints one line per document (one that differs says why, as far as
@@ -30,8 +30,8 @@ def has_adjustments(psd):
 
 def _labels_apart(prefab):
     """The prefab rendered twice: without its labels, and its labels alone; with the labels' layouts."""
-    from tessel import labels
-    from tessel.preview import Fonts, load_prefab, render
+    from tessel.see import labels
+    from tessel.see.preview import Fonts, load_prefab, render
 
     without, frames = load_prefab(prefab)
     alone, _ = load_prefab(prefab)
@@ -53,7 +53,7 @@ def text_causes(prefab, reference):
     """
     from PIL import Image
 
-    from tessel.picturediff import difference
+    from tessel.see.picturediff import difference
 
     sprites, text, laid = _labels_apart(prefab)
 
@@ -82,7 +82,7 @@ def causes(psd, reference, prefab=None):
     """What in ``psd`` keeps a preview from matching, as far as the document tells."""
     from psd_tools.api.layers import Group, TypeLayer
 
-    from tessel.picturediff import difference
+    from tessel.see.picturediff import difference
 
     found = []
     shown = [layer for layer in psd.descendants() if layer.is_visible()]
@@ -108,9 +108,9 @@ def measure(path, options):
     """(share of differing pixels, note) for one document, or (None, reason) when it cannot be measured."""
     from psd_tools import PSDImage
 
-    from tessel.picturediff import difference
+    from tessel.see.picturediff import difference
     from tessel.export import export_psd
-    from tessel.preview import Fonts, load_prefab, render
+    from tessel.see.preview import Fonts, load_prefab, render
 
     try:
         psd = PSDImage.open(path)

@@ -16,10 +16,10 @@ from pathlib import Path
 
 from psd_tools import PSDImage
 
-from tessel.check import placements
+from tessel.see.check import placements
 from tessel.export import ExportOptions, export_psd
-from tessel.preview import load_prefab
-from tessel.spritecheck import wrong_sprites
+from tessel.see.preview import load_prefab
+from tessel.see.spritecheck import wrong_sprites
 
 
 def measure(path):

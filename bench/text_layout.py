@@ -19,7 +19,7 @@ from pathlib import Path
 import numpy as np
 from PIL import Image
 
-from tessel import check, labels
+from tessel.see import check, labels
 from tessel.testing import Doc, Group, Text, write_psd
 
 SHARED = Path(__file__).resolve().parents[2] / "shared" / "psd-more"

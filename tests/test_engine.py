@@ -6,8 +6,9 @@ from pathlib import Path
 
 import pytest
 
-from tessel import _jsonwriter, check, cli, infos, nodeweave, preview
-from tessel.engine import apply_engine, euler_angles, set_transform
+from tessel import _jsonwriter, cli, infos, nodeweave
+from tessel.see import check, preview
+from tessel.road.engine import apply_engine, euler_angles, set_transform
 from tessel.export import ExportOptions, export_psd
 from tessel.testing import Doc, Group, Pixel, Text, build_psd, write_psd
 

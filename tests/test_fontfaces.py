@@ -5,8 +5,8 @@ from types import SimpleNamespace
 
 import pytest
 
-from tessel import fontfaces, labels
-from tessel.fontfaces import Face
+from tessel.see import fontfaces, labels
+from tessel.see.fontfaces import Face
 
 
 @pytest.mark.parametrize("family, flags, first", [

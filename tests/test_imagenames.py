@@ -5,11 +5,12 @@ from pathlib import Path
 import pytest
 from psd_tools import PSDImage
 
-from tessel import cli, imagecache, nodeweave
-from tessel.check import check, placements
+from tessel import cli, nodeweave
+from tessel.road import imagecache
+from tessel.see.check import check, placements
 from tessel.export import ExportOptions, export_psd
-from tessel.preview import load_prefab
-from tessel.spritecheck import sprite_problems
+from tessel.see.preview import load_prefab
+from tessel.see.spritecheck import sprite_problems
 from tessel.testing import Doc, Group, Pixel, write_psd
 
 SHARED_PSD = Path(os.environ.get("TESSEL_SHARED_PSD", Path(__file__).resolve().parents[2] / "shared" / "psd"))

@@ -10,8 +10,9 @@ from pathlib import Path
 import pytest
 from PIL import Image
 
-from tessel import cli, styles
-from tessel.check import check
+from tessel import cli
+from tessel.road import styles
+from tessel.see.check import check
 from tessel.export import ExportOptions, export_psd
 from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd
 

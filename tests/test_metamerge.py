@@ -6,7 +6,8 @@ from pathlib import Path
 
 import pytest
 
-from tessel import cli, metamerge
+from tessel import cli
+from tessel.road import metamerge
 from tessel.export import ExportOptions, export_psd
 from tessel.testing import Doc, Pixel, write_psd
 

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 from PIL import Image
 
-from tessel import check, preview
+from tessel.see import check, preview
 from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd
 
 

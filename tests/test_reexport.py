@@ -7,8 +7,9 @@ from pathlib import Path
 import pytest
 from PIL import Image
 
-from tessel import cli, filemanager, imagecache
-from tessel.digest import image_digest
+from tessel import cli, filemanager
+from tessel.road import imagecache
+from tessel.road.digest import image_digest
 from tessel.errors import DocumentError
 from tessel.export import ExportOptions, export_psd
 from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd

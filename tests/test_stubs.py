@@ -16,7 +16,7 @@ import pytest
 
 import tessel
 from tessel import infos, nodeweave
-from tessel.engine import apply_engine
+from tessel.road.engine import apply_engine
 from tessel.testing import Doc, Group, Pixel, Text, build_psd
 
 PACKAGE = Path(tessel.__file__).resolve().parent

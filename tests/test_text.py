@@ -7,7 +7,8 @@ from types import SimpleNamespace
 
 import pytest
 
-from tessel import check, cli, export, infos, labels, preview
+from tessel.see import check, labels, preview
+from tessel import cli, export, infos
 from tessel.testing import Doc, Group, Pixel, Text, build_psd, write_psd
 
 SHARED_MORE = Path(os.environ.get("TESSEL_SHARED_PSD", Path(__file__).resolve().parents[2] / "shared" / "psd")).parent / "psd-more"

@@ -5,7 +5,7 @@ from pathlib import Path
 
 import pytest
 
-from tessel.check import check
+from tessel.see.check import check
 from tessel.export import ExportOptions, export_psd
 from tessel.testing import Doc, Group, Pixel, Text, write_psd
 

@@ -12,7 +12,7 @@ import pytest
 
 from tessel import _jsonwriter, filemanager
 from tessel import nodeweave as nw
-from tessel.engine import set_transform
+from tessel.road.engine import set_transform
 
 
 def objects(node_class=nw.CCNode):

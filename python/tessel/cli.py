@@ -12,8 +12,8 @@ import traceback
 import warnings
 
 from tessel import export as road
-from tessel import leftout, parselimits
-from tessel.engine import DEFAULT_ENGINE, ENGINES
+from tessel.road import leftout, parselimits
+from tessel.road.engine import DEFAULT_ENGINE, ENGINES
 from tessel.errors import error_line, one_line
 
 PROG = "tessel"
@@ -173,7 +173,7 @@ def _styles_missing(args):
     """Report, once, that --styles cannot run here; True when it cannot."""
     if not args.styles:
         return False
-    from tessel import styles
+    from tessel.road import styles
 
     try:
         styles.require()
@@ -235,7 +235,7 @@ def cmd_tree(args, console):
         psd = road.open_document(args.psd, console.line, export_options(args))
         made = warned = None
         if args.components:
-            from tessel.widgets import survey
+            from tessel.widgets.steps import survey
 
             made, warned = survey(psd)
         if args.json:
@@ -359,7 +359,7 @@ def build_parser():
     _add_max_objects(tree)
     tree.set_defaults(func=cmd_tree, quiet=False)
 
-    from tessel import check, preview
+    from tessel.see import check, preview
 
     preview.register(sub)
     check.register(sub)

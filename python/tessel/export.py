@@ -14,13 +14,14 @@ import threading
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
-from tessel import filemanager, imagenames, leftout, metamerge
-from tessel.engine import DEFAULT_ENGINE, apply_engine, check_engine
+from tessel import filemanager
+from tessel.road import imagenames, leftout, metamerge
+from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
-from tessel.imagecache import ImageCache
-from tessel.imagefiles import ImageWriter, remove as _remove, save_images
-from tessel.parselimits import DEFAULT_MAX_OBJECTS, open_psd, refusal
-from tessel.verticaltext import vertical_text_warning
+from tessel.road.imagecache import ImageCache
+from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
+from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, open_psd, refusal
+from tessel.road.verticaltext import vertical_text_warning
 
 
 @dataclass
@@ -30,22 +31,22 @@ class ExportOptions:
     #: threads that save layer images (PNG encoding releases the GIL)
     jobs: int = field(default_factory=lambda: os.cpu_count() or 1)
     #: write every meta file afresh from its model, dropping what the editor or
-    #: the developers set in it (default: merge, see tessel.metamerge)
+    #: the developers set in it (default: merge, see tessel.road.metamerge)
     fresh_meta: bool = False
     #: shape, smart-object and fill layers become sprites like pixel layers
     all_layers: bool = False
     #: each image is the layer as Photoshop shows it: effects, masks, clipped layers merged
     styles: bool = False
-    #: the Creator runtime the prefab is for (tessel.engine.ENGINES): "2.4" adds the
+    #: the Creator runtime the prefab is for (tessel.road.engine.ENGINES): "2.4" adds the
     #: node fields that 2.2 and later read
     engine: str = DEFAULT_ENGINE
     #: make working engine widgets of groups named with type words (Button_, List_, ...)
     components: bool = False
-    #: leave an image file alone when it already holds the layer's pixels (see tessel.imagecache)
+    #: leave an image file alone when it already holds the layer's pixels (see tessel.road.imagecache)
     image_cache: bool = True
     #: zlib level of the PNG files, 0 to 9 (None: Pillow's default, 6); lower is faster and larger
     png_compression: Optional[int] = None
-    #: the most objects the PSD reader parses from one document (None: no limit; see tessel.parselimits)
+    #: the most objects the PSD reader parses from one document (None: no limit; see tessel.road.parselimits)
     max_objects: Optional[int] = DEFAULT_MAX_OBJECTS
 
     def __post_init__(self):
@@ -112,9 +113,10 @@ def open_document(path, stdout_lines, options=None):
     line about each layer of a kind it skips), so that standard output carries
     only what the command itself prints.  ``options`` (:class:`ExportOptions`)
     choose which layers the tree holds and what their images show, and
-    ``options.max_objects`` the reader's parse limit (see tessel.parselimits).
+    ``options.max_objects`` the reader's parse limit (see tessel.road.parselimits).
     """
-    from tessel import infos, layerview
+    from tessel import infos
+    from tessel.road import layerview
 
     max_objects = options.max_objects if options is not None else DEFAULT_MAX_OBJECTS
     try:
@@ -194,8 +196,8 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     names and only moved into place when all of them succeeded; the prefab and
     the meta files follow, each written atomically.  Into an image folder this
     export creates, images and meta files go straight to their names, and a
-    failure removes the folder again (see tessel.imagefiles).  An image whose
-    file already holds its pixels is left alone (see tessel.imagecache).  A
+    failure removes the folder again (see tessel.road.imagefiles).  An image whose
+    file already holds its pixels is left alone (see tessel.road.imagecache).  A
     failing document thus leaves the output folder as it found it; the error is
     a :class:`DocumentError` or the modules' own, with the failing layer in
     ``layer`` or in its notes.
@@ -204,7 +206,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     # Checked again here: the field may have been changed since construction.
     check_engine(options.engine)
     if options.styles:
-        from tessel import styles
+        from tessel.road import styles
 
         styles.require()
     outdir = os.path.abspath(os.fspath(outdir))
@@ -224,7 +226,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
 
 def _export(path, outdir, options, progress, on_skipped):
     from tessel import nodeweave
-    from tessel.widgets import NoWidgets, Widgets
+    from tessel.widgets.steps import NoWidgets, Widgets
 
     name = document_name(path)
     skipped = []

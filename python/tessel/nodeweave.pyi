@@ -141,7 +141,7 @@ class CCNode(CCItem):
     _position: CCVec3
     _scale: CCVec3
     #: Position, rotation quaternion and scale as 2.2+ runtimes read them; only
-    #: present (and written, after "_scale") once tessel.engine has set it.
+    #: present (and written, after "_scale") once tessel.road.engine has set it.
     _trs: CCTypedArray
     #: Rotation in degrees, from which 2.2+ runtimes rebuild the quaternion; present with `_trs`.
     _eulerAngles: CCVec3

@@ -17,7 +17,7 @@ import threading
 from concurrent.futures import FIRST_EXCEPTION, ThreadPoolExecutor, wait
 
 from tessel.errors import DocumentError, describe
-from tessel.imagecache import pixel_key
+from tessel.road.imagecache import pixel_key
 
 logger = logging.getLogger("tessel")
 
@@ -43,7 +43,7 @@ class ImageWriter:
     """Saves layer images for one export; ``render`` is safe to call from several threads.
 
     ``fresh``: the image folder was created by this export, so images are written
-    at their own names.  ``cache``: an :class:`tessel.imagecache.ImageCache` that
+    at their own names.  ``cache``: an :class:`tessel.road.imagecache.ImageCache` that
     lets unchanged images be skipped (None: every image is saved).
     ``compress_level``: zlib level of the PNG files (None: Pillow's default).
     """

@@ -1,17 +1,17 @@
-"""Text engine data and the type-tool block of the builder's text layers (tessel.testing)."""
+"""Text engine data and the type-tool block of the builder's text layers ."""
 
 from __future__ import annotations
 
 import io
 import math
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 from psd_tools.psd import descriptor as _desc
 from psd_tools.psd import engine_data as _eng
 from psd_tools.psd.tagged_blocks import TypeToolObjectSetting
 
-if TYPE_CHECKING:
-    from tessel.testing import ArgbFraction, Run, Text
+from tessel.testing.layers import ArgbFraction, Run, Text
+
 
 
 def _engine_value(value: Any) -> Any:
@@ -60,8 +60,6 @@ def _paragraph_lengths(text: str) -> list:
 def _runs(layer: Text, text: str) -> list:
     if layer.runs is not None:
         return list(layer.runs)
-    from tessel.testing import Run
-
     return [Run(utf16_length(text), size=layer.size, font=layer.font, color=layer.color)]
 
 

@@ -27,7 +27,7 @@ def same_pixels(a: Image.Image, b: Image.Image) -> bool:
 def wrong_sprites(placements, frames: dict, unreadable: bool = True):
     """Yield (placement, reason) for every pixel layer whose node shows other pixels than the layer's own.
 
-    ``placements`` pair each exported layer with its node (see tessel.check);
+    ``placements`` pair each exported layer with its node (see tessel.see.check);
     ``frames`` map sprite-frame UUIDs to the export's PNGs.  ``unreadable``:
     also yield sprites whose frame or PNG cannot be found or read.
     """

@@ -13,7 +13,8 @@ the builder reads the document itself, unchanged.
 
 import sys
 
-from tessel import infos, styles
+from tessel import infos
+from tessel.road import styles
 
 
 def _reader():

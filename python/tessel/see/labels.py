@@ -18,7 +18,8 @@ from typing import Callable, Optional
 
 from PIL import Image, ImageDraw, ImageFont
 
-from tessel.fontfaces import Face, faces, locate
+from tessel.see.fontfaces import Face, faces, locate
+from tessel.see.nodelayout import PreviewError
 
 # Free fonts tried for labels after the faces of the label's own family, in order;
 # Pillow's own default font comes last.
@@ -59,7 +60,7 @@ def default_font(size: int):
 
 class Fonts:
     """Label fonts by size: the given font file, else the installed face closest to the label's
-    family (tessel.fontfaces), else a free system font, else Pillow's own.
+    family (tessel.see.fontfaces), else a free system font, else Pillow's own.
 
     A font is chosen per text among the candidates as the first that has a glyph
     for every character; when none has, the first loadable one draws boxes, and
@@ -111,8 +112,6 @@ class Fonts:
                 self._fonts[key] = ImageFont.truetype(path, size, index=face.index)
             except OSError as e:
                 if face.file == self.path:
-                    from tessel.preview import PreviewError
-
                     raise PreviewError(f"{self.path}: not a font file Pillow can load ({e})") from e
                 self._fonts[key] = None
         return self._fonts[key]

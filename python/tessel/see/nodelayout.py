@@ -13,8 +13,8 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 from typing import Optional
 
-from tessel import widgetview
-from tessel.engine import check_engine, reads_trs
+from tessel.see import widgetview
+from tessel.road.engine import check_engine, reads_trs
 
 
 class PreviewError(Exception):

@@ -13,7 +13,7 @@ import unicodedata
 from dataclasses import dataclass, field
 from typing import List
 
-from tessel.digest import image_digest
+from tessel.road.digest import image_digest
 from tessel.errors import DocumentError, describe
 
 # The longest file an image name becomes part of is the staged PNG

@@ -21,7 +21,7 @@ import PIL
 from PIL import features
 
 from tessel import filemanager
-from tessel.digest import image_digest
+from tessel.road.digest import image_digest
 
 #: the cache file's name inside the image folder; hidden, so the game editor does not import it
 FILENAME = ".tessel-images.json"

@@ -6,7 +6,7 @@ from typing import Optional
 
 from PIL import Image, ImageChops, ImageDraw
 
-from tessel.labels import default_font
+from tessel.see.labels import default_font
 
 
 def _flatten(image: Image.Image, size: tuple) -> Image.Image:

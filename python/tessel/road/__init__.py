@@ -1,0 +1,1 @@
+"""The export road's steps, which tessel.export calls in order for each document."""

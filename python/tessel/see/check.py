@@ -1,0 +1,352 @@
+"""Check an export against its PSD.
+
+``tessel check DESIGN.psd`` exports the document to a temporary folder, renders
+that prefab, composites the PSD with the export's own layer filter, and reports
+per exported layer how far its node's box lies from the layer's box, plus the
+share of differing pixels; it writes the two images side by side with a
+difference view.  A sprite that shows other pixels than its own layer's is a
+problem too.  Pixel layers and groups must land exactly; text layers may be
+off by one pixel, which is what the truncations of the position rules allow.  A
+text layer's box is the pixels Photoshop drew for point text, and the text box
+the designer drew for box text.  In a document of odd width or height the
+centre lies on a half pixel that whole-number positions cannot reach: that half
+pixel is reported as such, not as a misplaced layer.
+"""
+
+from __future__ import annotations
+
+import sys
+import tempfile
+from dataclasses import dataclass, field, replace
+from pathlib import Path
+from typing import Callable, Optional
+
+from PIL import Image
+
+from tessel.see import widgetview
+from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_engine
+from tessel.see.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, load_prefab,
+                            render)
+from tessel.see.picturediff import difference, side_by_side
+from tessel.see.spritecheck import sprite_problems
+
+# Exit codes of `tessel check`: every layer placed, some misplaced, no check possible.
+EXIT_PLACED = 0
+EXIT_MISPLACED = 1
+EXIT_ERROR = 2
+
+# Largest placement error, in pixels, that each kind of layer may show.
+PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0}
+
+# The layer-name prefix that drops a layer and everything below it from the export.
+NOT_EXPORT = "NotExport"
+
+
+# ---------------------------------------------------------------------------
+# Check against the PSD
+
+
+def layer_kind(layer) -> Optional[str]:
+    """"group", "text" or "pixel" for the layers the export turns into nodes, else None."""
+    from psd_tools.api.layers import Group, PixelLayer, TypeLayer
+
+    if isinstance(layer, Group):
+        return "group"
+    if isinstance(layer, TypeLayer):
+        return "text"
+    if isinstance(layer, PixelLayer):
+        return "pixel"
+    return None
+
+
+def is_exported(layer) -> bool:
+    """Whether the export makes a node of ``layer``: shown, not "NotExport", of a known kind, and so are its groups."""
+    while layer is not None and layer_kind(layer) is not None:
+        if not layer.visible or str(layer.name).startswith(NOT_EXPORT):
+            return False
+        parent = getattr(layer, "parent", None)
+        if parent is None or layer_kind(parent) is None:
+            return True
+        layer = parent
+    return False
+
+
+def exported_children(group) -> list:
+    """The children of a document or group that the export keeps, in document order."""
+    return [child for child in group if child.visible and not str(child.name).startswith(NOT_EXPORT) and layer_kind(child)]
+
+
+def _plain(value):
+    return getattr(value, "value", value)
+
+
+def text_box(layer) -> Optional[tuple]:
+    """The text box of a box text layer in document pixels (left, top, right, bottom); None for point text."""
+    try:
+        cookie = layer.engine_dict["Rendered"]["Shapes"]["Children"][0]["Cookie"]["Photoshop"]
+        if _plain(cookie["ShapeType"]) != 1:
+            return None
+        b0, b1, b2, b3 = (float(_plain(v)) for v in cookie["BoxBounds"])
+        xx, xy, yx, yy, tx, ty = (float(v) for v in layer._data.transform)
+    except (KeyError, IndexError, TypeError, ValueError, AttributeError):
+        return None
+    corners = [(xx * bx + yx * by + tx, xy * bx + yy * by + ty) for bx in (b0, b2) for by in (b1, b3)]
+    xs, ys = [x for x, _ in corners], [y for _, y in corners]
+    return (min(xs), min(ys), max(xs), max(ys))
+
+
+@dataclass
+class Placement:
+    """Where one exported layer lies in the PSD and where its node lands in the preview."""
+
+    path: str
+    kind: str
+    layer_box: tuple
+    node_box: tuple
+    layer: object = field(default=None, repr=False, compare=False)  #: the psd-tools layer
+    node: Optional[Node] = field(default=None, repr=False, compare=False)
+    #: the half pixel (x, y) an odd document width or height puts on every node
+    rounding: tuple = (0.0, 0.0)
+
+    @property
+    def offset(self) -> tuple:
+        """(dx, dy): the node box's top-left corner minus the layer box's, in pixels, y down."""
+        return (self.node_box[0] - self.layer_box[0], self.node_box[1] - self.layer_box[1])
+
+    @property
+    def error(self) -> float:
+        """The largest distance between a side of the node box and the same side of the layer box."""
+        return max(abs(n - l) for n, l in zip(self.node_box, self.layer_box))
+
+    @property
+    def misplaced(self) -> bool:
+        limit = PLACEMENT_LIMIT[self.kind]
+        slack = self.rounding * 2
+        return any(abs(n - l) > limit + r for n, l, r in zip(self.node_box, self.layer_box, slack))
+
+    @property
+    def half_pixel(self) -> bool:
+        """Placed, but only thanks to the odd document's half pixel."""
+        return not self.misplaced and self.error > PLACEMENT_LIMIT[self.kind]
+
+
+def placements(psd, layout: Layout, components: bool = False, frames: Optional[set] = None) -> tuple:
+    """Pair every exported layer with its node, walking both trees in step.
+
+    The export makes one node per exported layer in document order, so the
+    n-th exported child of a group is the n-th child of its node.  Returns the
+    placements and the structural mismatches found.  With ``components`` the
+    widgets' node trees are followed; the ids of the layers that became mere
+    sprite frames (button states) are added to ``frames``.
+    """
+    found, problems = [], []
+    rounding = tuple(0.5 if int(side) % 2 else 0.0 for side in (layout.width, layout.height))
+
+    def walk(group, node: Node, prefix: str) -> None:
+        layers = exported_children(group)
+        children = node.children
+        if components:
+            kept, children = widgetview.pairs(group, layers, node)
+            if frames is not None and "cc.PageViewIndicator" not in node.parts:
+                # Indicator dots stay: the engine draws dots of the same frame there.
+                frames.update(id(getattr(layer, "_origin", layer)) for layer in layers if layer not in kept)
+            layers = kept
+        if len(layers) != len(children):
+            problems.append(
+                f"{prefix or 'the document'}: {len(layers)} exported layers but {len(children)} child nodes"
+            )
+        for layer, child in zip(layers, children):
+            path = f"{prefix}/{layer.name}" if prefix else str(layer.name)
+            kind = layer_kind(layer)
+            box = text_box(layer) if kind == "text" else None
+            if box is None:
+                box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
+            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child),
+                                   layer=layer, node=child, rounding=rounding))
+            if kind == "group":
+                walk(layer, child, path)
+
+    walk(psd, layout.root, "")
+    return found, problems
+
+
+def composite_psd(psd, options=None, frames=frozenset()) -> tuple:
+    """The document as it looks with only the layers the export keeps, as RGBA, and what made it.
+
+    When the export options keep every visible layer, that is the composite
+    Photoshop stored in the file; otherwise psd-tools composites the kept ones.
+    Layers whose ids are in ``frames`` are left out: their images are only
+    sprite frames of a widget's other states.
+    """
+    shown = is_exported
+    if options is not None and (options.all_layers or options.styles):
+        from tessel.road import layerview
+
+        def shown(layer):
+            return layerview.shown(layer, options)
+
+        if not frames and all(shown(layer) for layer in psd.descendants() if layer.is_visible()):
+            return psd.composite().convert("RGBA"), "Photoshop's composite"
+    image = psd.composite(layer_filter=lambda layer: shown(layer) and id(layer) not in frames, color=1.0, alpha=0.0)
+    return image.convert("RGBA"), "psd-tools' composite of the exported layers"
+
+
+@dataclass
+class CheckResult:
+    """What `tessel check` found for one document."""
+
+    placements: list
+    problems: list
+    differing: Optional[float]
+    sheet: Image.Image
+    composite_error: Optional[str] = None
+    notes: list = field(default_factory=list)  #: about the preview itself (a font without the labels' glyphs)
+    reference: str = ""  #: what the preview was compared with
+
+    @property
+    def misplaced(self) -> list:
+        return [p for p in self.placements if p.misplaced]
+
+    @property
+    def ok(self) -> bool:
+        return not self.misplaced and not self.problems
+
+
+def default_export(psd_path: str, outdir: str, options=None) -> Path:
+    """Export ``psd_path`` into ``outdir`` with the library's export; returns the prefab's path.
+
+    The export's error becomes the message of the PreviewError, so a refused
+    document still ends the check with one line.
+    """
+    from tessel import export
+    from tessel.errors import describe, layer_label
+
+    try:
+        result = export.export_psd(psd_path, outdir, options)
+    except Exception as e:
+        reason = describe(e)
+        layer = getattr(e, "layer", None)
+        if layer is not None:
+            reason += f" [layer {layer_label(layer)}]"
+        raise PreviewError(f"the export failed: {psd_path}: {reason}") from e
+    return Path(result.prefab)
+
+
+def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool = False,
+          export: Optional[Callable[[str, str], Path]] = None, engine: str = DEFAULT_ENGINE,
+          options=None, components: bool = False) -> CheckResult:
+    """Export the PSD to a temporary folder, render it and compare it with the PSD's own composite.
+
+    ``export(psd_path, outdir)`` writes the export and returns the prefab's
+    path; by default it is `tessel export` for the runtime ``engine`` with
+    ``options`` (an :class:`tessel.export.ExportOptions`), which also say which
+    layers count as exported and where their boxes lie; the render places the
+    nodes as that runtime does.  ``components`` makes and follows widgets
+    (`tessel export --components`).
+    """
+    from psd_tools import PSDImage
+
+    from tessel.road import layerview
+    from tessel.export import ExportOptions
+
+    check_engine(engine)
+    options = replace(options or ExportOptions(), engine=engine)
+    if components:
+        options = replace(options, components=True)
+    if export is None:
+        export = lambda path, outdir: default_export(path, outdir, options)  # noqa: E731
+
+    try:
+        psd = PSDImage.open(psd_path)
+    except Exception as e:
+        detail = " ".join(str(e).split())
+        raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {detail})") from e
+    with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
+        layout, frames = load_prefab(export(str(psd_path), outdir), engine)
+        problems = []
+        fonts = Fonts(font)
+        rendered = render(layout, frames, fonts=fonts, problems=problems)
+        boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
+        frame_layers = set()
+        found, mismatches = placements(layerview.document_view(psd, options), layout, options.components, frame_layers)
+        mismatches += sprite_problems(found, frames)
+    # Effects and fills may need optional packages psd-tools does not require;
+    # without a composite the placements still stand, only the pixels go unmeasured.
+    try:
+        expected, reference = composite_psd(psd, options, frame_layers)
+    except Exception as e:
+        first = str(e).strip().splitlines()[0] if str(e).strip() else ""
+        reason = f"{type(e).__name__}: {first}" if first else type(e).__name__
+        return CheckResult(placements=found, problems=mismatches + problems, differing=None,
+                           sheet=side_by_side(None, boxed, None), composite_error=reason, notes=fonts.notes)
+    share, mask = difference(expected, rendered, tolerance)
+    return CheckResult(placements=found, problems=mismatches + problems, differing=share,
+                       sheet=side_by_side(expected, boxed, mask), notes=fonts.notes, reference=reference)
+
+
+# ---------------------------------------------------------------------------
+# Command line
+
+
+def report(result: CheckResult, out=None) -> None:
+    """Print the per-layer placement table and the summary lines."""
+    out = out or sys.stdout
+    rows = [("layer", "kind", "dx", "dy", "error", "")]
+    for p in result.placements:
+        dx, dy = p.offset
+        status = "MISPLACED" if p.misplaced else "ok, the odd document's half pixel" if p.half_pixel else "ok"
+        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error), status))
+    widths = [max(len(row[i]) for row in rows) for i in range(5)]
+    for row in rows:
+        cells = [row[0].ljust(widths[0]), row[1].ljust(widths[1])] + [row[i].rjust(widths[i]) for i in (2, 3, 4)]
+        print("  ".join(cells + [row[5]]).rstrip(), file=out)
+    for problem in result.problems:
+        print(f"problem: {_printable(problem)}", file=out)
+    if result.differing is None:
+        print(f"differing pixels: not measured (psd-tools cannot composite the document: "
+              f"{_printable(result.composite_error or '')})", file=out)
+    else:
+        against = f" (against {result.reference})" if result.reference else ""
+        print(f"differing pixels: {result.differing:.2%}{against}", file=out)
+    print(f"misplaced layers: {len(result.misplaced)} of {len(result.placements)}", file=out)
+
+
+def _check_command(args, console=None) -> int:
+    try:
+        from tessel.export import ExportOptions
+
+        options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components)
+        result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
+                       options=options)
+        output = args.output or f"{Path(args.psd).stem}.check.png"
+        result.sheet.save(output, format="PNG")
+    except (PreviewError, OSError) as e:
+        print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
+        return EXIT_ERROR
+    for note in result.notes:
+        print(f"tessel check: {_printable(note)}", file=sys.stderr)
+    report(result)
+    print(f"side by side: {output}")
+    return EXIT_PLACED if result.ok else EXIT_MISPLACED
+
+
+def register(subparsers) -> None:
+    """Add the `check` command to an argparse subparsers object."""
+    c = subparsers.add_parser("check", help="export a PSD and check that every node lands where its layer is",
+                              description="Export DESIGN.psd to a temporary folder, render it, and compare it with "
+                                          "the PSD. Exit status 0: every layer placed; 1: some layer misplaced; "
+                                          "2: no check possible.")
+    c.add_argument("psd", help="the PSD document")
+    c.add_argument("-o", "--output", help="the side-by-side PNG to write (default: DESIGN.check.png)")
+    c.add_argument("--tolerance", type=int, default=8,
+                   help="largest channel difference (0-255) still counted as equal (default: 8)")
+    c.add_argument("--boxes", action="store_true", help="outline the node boxes in the side-by-side preview")
+    c.add_argument("--font", help="a TrueType/OpenType font file for the labels")
+    c.add_argument("--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
+                   help="export for this Creator runtime and place the nodes as it does (default: %(default)s)")
+    c.add_argument("--all-layers", action="store_true", help="export shape, smart-object and fill layers too")
+    c.add_argument("--styles", action="store_true", help="export each layer as Photoshop shows it (effects, masks, "
+                                                         "clipping)")
+    c.add_argument("--components", action="store_true",
+                   help="export with working widgets (see `tessel export --components`) and check that")
+    c.set_defaults(func=_check_command, quiet=False, verbose=False)
