@@ -40,3 +40,15 @@ def test_export_many_goes_on_after_a_failure_and_refuses_a_second_document_of_on
     assert isinstance(results[broken], DocumentError)
     assert isinstance(results[psd_file], ExportResult)
     assert "exports as 'screen'" in str(results[other])
+
+
+@pytest.mark.parametrize("old, new", [("tessel.check", "tessel.see.check"), ("tessel.preview", "tessel.see.preview"),
+                                      ("tessel.styles", "tessel.road.styles")])
+def test_documented_old_module_names_warn_and_give_the_moved_module(old, new):
+    import importlib
+    import sys
+
+    sys.modules.pop(old, None)
+    with pytest.warns(DeprecationWarning, match=new):
+        moved = importlib.import_module(old)
+    assert moved is importlib.import_module(new)
