@@ -1,7 +1,8 @@
-"""The ``tessel`` command: export PSD documents as Cocos Creator prefabs, or show their layer tree."""
+"""The ``tessel`` command: export PSD documents as Cocos Creator prefabs, check or preview them, show their layer tree."""
 
 import argparse
 import contextlib
+import dataclasses
 import logging
 import os
 import shutil
@@ -11,12 +12,23 @@ import time
 import traceback
 import warnings
 
+from tessel import __version__, settings
 from tessel import export as road
 from tessel.road import leftout, parselimits
 from tessel.road.engine import DEFAULT_ENGINE, ENGINES
 from tessel.errors import error_line, one_line
 
 PROG = "tessel"
+
+DESCRIPTION = "Export layered Photoshop documents as Cocos Creator prefabs, check them against the PSD, or show their layer tree."
+
+EPILOG = """examples:
+  tessel export ui/main.psd ui/shop.psd -o assets/ui --engine 2.4
+  tessel check ui/main.psd -o main.check.png
+  tessel config -o assets/ui      the options an export into assets/ui uses, and where each comes from
+
+Options can be kept in the project: a tessel.toml (or [tool.tessel] in pyproject.toml) in the output
+folder or a folder above it, or in the current folder or above; every ExportOptions field is a key."""
 
 
 # ---------------------------------------------------------------------------
@@ -159,19 +171,29 @@ def report_error(path, error, debug):
     sys.stderr.flush()
 
 
+def project_settings(args):
+    """The settings file the command uses: --config, else the one found from OUTDIR, then from here."""
+    if getattr(args, "no_config", False):
+        return settings.Settings()
+    path = getattr(args, "config", None) or settings.find(getattr(args, "outdir", None), os.getcwd())
+    return settings.load(path, road.ExportOptions) if path else settings.Settings()
+
+
+def resolved_options(args):
+    """The library's export options, each with its source: the command line over the settings file over the defaults."""
+    given = {f.name: getattr(args, f.name) for f in dataclasses.fields(road.ExportOptions)
+             if f.name in getattr(args, "given", ())}
+    return settings.resolve(road.ExportOptions, given, project_settings(args))
+
+
 def export_options(args):
-    """The library's export options from the parsed command line."""
-    return road.ExportOptions(jobs=getattr(args, "jobs", 1), fresh_meta=getattr(args, "fresh_meta", False),
-                              engine=args.engine, all_layers=args.all_layers, styles=args.styles,
-                              components=getattr(args, "components", False),
-                              image_cache=getattr(args, "image_cache", True),
-                              png_compression=getattr(args, "png_compression", None),
-                              max_objects=getattr(args, "max_objects", parselimits.DEFAULT_MAX_OBJECTS))
+    """The library's export options from the parsed command line and the project's settings file."""
+    return resolved_options(args)[0]
 
 
-def _styles_missing(args):
+def _styles_missing(styles):
     """Report, once, that --styles cannot run here; True when it cannot."""
-    if not args.styles:
+    if not styles:
         return False
     from tessel.road import styles
 
@@ -183,15 +205,25 @@ def _styles_missing(args):
     return False
 
 
+def _options_or_error(args):
+    """The export options, or None after printing why the settings cannot be used."""
+    try:
+        return export_options(args)
+    except ValueError as e:
+        sys.stderr.write(f"{PROG}: error: {one_line(e)}\n")
+        return None
+
+
 def cmd_export(args, console):
-    if _styles_missing(args):
+    options = _options_or_error(args)
+    if options is None or _styles_missing(options.styles):
         return 1
     progress = Progress(console) if console.bar else None
     on_skipped = console.line if args.verbose else None
     status = 0
-    name_flag = not args.all_layers
+    name_flag = not options.all_layers
     try:
-        for path, result in road.export_many(args.psd, args.outdir, export_options(args),
+        for path, result in road.export_many(args.psd, args.outdir, options,
                                              progress=progress, on_skipped=on_skipped):
             if progress:
                 progress.close()
@@ -229,12 +261,13 @@ def summary(outdir, result, name_flag=False):
 def cmd_tree(args, console):
     from tessel import layerkit
 
-    if _styles_missing(args):
+    options = _options_or_error(args)
+    if options is None or _styles_missing(options.styles):
         return 1
     try:
-        psd = road.open_document(args.psd, console.line, export_options(args))
+        psd = road.open_document(args.psd, console.line, options)
         made = warned = None
-        if args.components:
+        if options.components:
             from tessel.widgets.steps import survey
 
             made, warned = survey(psd)
@@ -301,8 +334,30 @@ def add_layer_options(parser):
                              "clipped to it merged in (needs pip install 'tessel[styles]')")
 
 
+def add_config_options(parser):
+    """--config and --no-config: which settings file the command reads."""
+    parser.add_argument("--config", metavar="FILE",
+                        help="read the options from FILE (a tessel.toml, or a pyproject.toml with [tool.tessel]) "
+                             "instead of the one found from OUTDIR or the current folder upwards")
+    parser.add_argument("--no-config", action="store_true", help="ignore every settings file")
+
+
+def _versions():
+    from importlib import metadata
+
+    def version(name):
+        try:
+            return metadata.version(name)
+        except metadata.PackageNotFoundError:
+            return "not installed"
+
+    return f"{PROG} {__version__} (psd-tools {version('psd-tools')}, Pillow {version('Pillow')})"
+
+
 def build_parser():
-    parser = argparse.ArgumentParser(prog=PROG, description=__doc__)
+    parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--version", action="version", version=_versions())
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     export = sub.add_parser(
@@ -311,40 +366,52 @@ def build_parser():
         description="Write OUTDIR/NAME.prefab, OUTDIR/NAME.prefab.meta and OUTDIR/NAME/*.png(.meta) "
         "for every DESIGN.psd (NAME is its file name without extension). "
         "UUIDs of an earlier export into the same folder are kept, and so are the settings "
-        "that the editor or a developer put into its .meta files (unless --fresh-meta).",
+        "that the editor or a developer put into its .meta files (unless --fresh-meta). "
+        "Options not given here come from the project's tessel.toml when there is one.",
     )
     export.add_argument("psd", nargs="+", metavar="DESIGN.psd", help="documents to export")
     export.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="output folder (created when missing)")
-    noise = export.add_mutually_exclusive_group()
-    noise.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors (no warnings, no summary)")
-    noise.add_argument("-v", "--verbose", action="store_true", help="show the log lines of the export on stderr")
-    export.add_argument("--debug", action="store_true", help="show the traceback of an error")
-    export.add_argument(
-        "-j", "--jobs", type=_jobs, default=os.cpu_count() or 1, metavar="N",
-        help="save layer images on N threads (default: the number of CPUs)",
-    )
-    export.add_argument(
-        "--fresh-meta", action="store_true",
-        help="write every .meta file afresh instead of keeping the settings an earlier file holds",
-    )
-    export.add_argument(
+
+    layers = export.add_argument_group("what is exported")
+    add_layer_options(layers)
+
+    engine = export.add_argument_group("engine and widgets")
+    engine.add_argument(
         "--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
         help="the Creator runtime the prefab is for: 2.4 also writes the node fields that 2.2 and later read "
         "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1 (default: %(default)s)",
     )
-    add_layer_options(export)
-    add_components_flag(export)
-    export.add_argument(
+    add_components_flag(engine)
+
+    files = export.add_argument_group("re-export and files")
+    files.add_argument(
+        "--fresh-meta", action="store_true",
+        help="write every .meta file afresh instead of keeping the settings an earlier file holds",
+    )
+    files.add_argument(
         "--no-image-cache", dest="image_cache", action="store_false",
         help="save every image, even one whose file already holds it (by default NAME/.tessel-images.json "
         "records what each image file holds, and a re-export leaves unchanged images alone)",
     )
-    export.add_argument(
+    files.add_argument(
         "--png-compression", type=_level, metavar="N",
         help="zlib level of the PNG files, 0 (fastest, largest) to 9 (default: Pillow's, 6); "
         "1 saves images several times faster and some 5%% larger",
     )
-    _add_max_objects(export)
+    add_config_options(files)
+
+    speed = export.add_argument_group("speed and limits")
+    speed.add_argument(
+        "-j", "--jobs", type=_jobs, default=os.cpu_count() or 1, metavar="N",
+        help="save layer images on N threads (default: the number of CPUs)",
+    )
+    _add_max_objects(speed)
+
+    messages = export.add_argument_group("output and messages")
+    noise = messages.add_mutually_exclusive_group()
+    noise.add_argument("-q", "--quiet", action="store_true", help="print nothing but errors (no warnings, no summary)")
+    noise.add_argument("-v", "--verbose", action="store_true", help="show the log lines of the export on stderr")
+    messages.add_argument("--debug", action="store_true", help="show the traceback of an error")
     export.set_defaults(func=cmd_export)
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
@@ -357,7 +424,15 @@ def build_parser():
     add_layer_options(tree)
     add_components_flag(tree)
     _add_max_objects(tree)
+    add_config_options(tree)
     tree.set_defaults(func=cmd_tree, quiet=False)
+
+    config = sub.add_parser("config", help="print the options an export would use and where each comes from",
+                            description="Print every export option an export into OUTDIR would use, and whether "
+                                        "it comes from the default, a settings file or the command line.")
+    config.add_argument("-o", "--outdir", metavar="OUTDIR", help="the output folder whose settings file counts")
+    add_config_options(config)
+    config.set_defaults(func=cmd_config, quiet=False, verbose=False, debug=False)
 
     from tessel.see import check, preview
 
@@ -366,11 +441,40 @@ def build_parser():
     return parser
 
 
+def cmd_config(args, console):
+    try:
+        options, sources = resolved_options(args)
+    except ValueError as e:
+        sys.stderr.write(f"{PROG}: error: {one_line(e)}\n")
+        return 1
+    width = max(len(name) for name in sources)
+    for name, source in sources.items():
+        print(f"{name:<{width}}  {getattr(options, name)!r:<12}  {source}")
+    return 0
+
+
+def given_options(parser, argv):
+    """The names of the options ``argv`` sets itself (defaults left out), for the settings file to fill in."""
+    _suppress_defaults(parser)
+    return set(vars(parser.parse_args(argv)))
+
+
+def _suppress_defaults(parser):
+    for action in parser._actions:
+        if isinstance(action, argparse._SubParsersAction):
+            for sub in action.choices.values():
+                _suppress_defaults(sub)
+        elif action.dest != "help":
+            action.default = argparse.SUPPRESS
+    parser._defaults.clear()
+
+
 def main(argv=None):
     """Run the command line ``argv`` (default: sys.argv[1:]); returns the exit status."""
     parser = build_parser()
     try:
         args = parser.parse_args(argv)
+        args.given = given_options(build_parser(), argv)
     except SystemExit as e:
         return e.code if isinstance(e.code, int) else 2
     console = Console(sys.stderr, bar=not args.quiet and _is_terminal(sys.stderr))

@@ -20,7 +20,7 @@ from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
 from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
-from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, open_psd, refusal
+from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, object_limit, open_psd, refusal
 from tessel.road.verticaltext import vertical_text_warning
 
 
@@ -47,10 +47,16 @@ class ExportOptions:
     #: zlib level of the PNG files, 0 to 9 (None: Pillow's default, 6); lower is faster and larger
     png_compression: Optional[int] = None
     #: the most objects the PSD reader parses from one document (None: no limit; see tessel.road.parselimits)
-    max_objects: Optional[int] = DEFAULT_MAX_OBJECTS
+    max_objects: Optional[int] = field(default=DEFAULT_MAX_OBJECTS, metadata={"parse": object_limit})
 
     def __post_init__(self):
         check_engine(self.engine)
+        if isinstance(self.jobs, bool) or not isinstance(self.jobs, int) or self.jobs < 1:
+            raise ValueError(f"jobs must be a whole number of 1 or more, not {self.jobs!r}")
+        if self.png_compression is not None and self.png_compression not in range(10):
+            raise ValueError(f"png_compression must be 0 to 9, not {self.png_compression!r}")
+        if self.max_objects is not None and not (isinstance(self.max_objects, int) and self.max_objects > 0):
+            raise ValueError(f"max_objects must be a count above 0, or None for no limit, not {self.max_objects!r}")
 
 
 @dataclass

@@ -24,8 +24,8 @@ HELP = (
 
 
 def object_limit(text):
-    """``--max-objects`` on the command line: a positive count, or 0 for no limit (None)."""
-    value = int(text.replace(",", "").replace("_", ""))
+    """``--max-objects`` on the command line or in the settings: a positive count, or 0 for no limit (None)."""
+    value = text if isinstance(text, int) else int(text.replace(",", "").replace("_", ""))
     if value < 0:
         raise ValueError("must be 0 or more")
     return value or None
