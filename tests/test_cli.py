@@ -135,11 +135,17 @@ def broken_text(tmp_path, psd_file, monkeypatch):
     return psd_file, [], "'Label_title'"
 
 
-def failing_image(jobs):
+def failing_image(jobs, again=False):
     # One image fails to save (a full disk) while other images are under way.
     def prepare(tmp_path, psd_file, monkeypatch):
         from tessel import infos
 
+        write_psd(design(Group("x", [Pixel("doomed", size=(4, 4))])), psd_file)
+        flags = ["-j", str(jobs)]
+        if again:
+            # Into the image folder of an earlier export, with every image saved anew: the new images are staged.
+            assert cli.main(["export", str(psd_file), "-o", str(tmp_path / "out"), "-q"]) == 0
+            flags.append("--no-image-cache")
         save = infos.YLayer.save
 
         def full_disk(layer, path=None):
@@ -148,8 +154,7 @@ def failing_image(jobs):
             return save(layer, path)
 
         monkeypatch.setattr(infos.YLayer, "save", full_disk)
-        write_psd(design(Group("x", [Pixel("doomed", size=(4, 4))])), psd_file)
-        return psd_file, ["-j", str(jobs)], "[layer doomed]"
+        return psd_file, flags, "[layer doomed]"
     return prepare
 
 
@@ -179,13 +184,15 @@ def escaping_name(tmp_path, psd_file, monkeypatch):
     broken_text,
     failing_image(1),
     failing_image(3),
+    failing_image(1, again=True),
     damaged_meta("screen.prefab.meta", "{not json"),
     damaged_meta("screen.prefab.meta", '{"ver": "1.0.1"}'),
     damaged_meta("screen/screen_bg.png.meta", "[]"),
     damaged_meta("screen/screen_bg.png.meta", '{"uuid": "u", "subMetas": {}}'),
     escaping_name,
 ], ids=["missing", "empty", "garbage", "garbage-after-signature", "truncated", "broken-text-layer",
-        "image-fails-serial", "image-fails-threads", "prefab-meta-not-json", "prefab-meta-no-uuid",
+        "image-fails-serial", "image-fails-threads", "image-fails-on-reexport",
+        "prefab-meta-not-json", "prefab-meta-no-uuid",
         "sprite-meta-not-object", "sprite-meta-no-frame", "escaping-name"])
 def test_refused_document_leaves_every_file_as_it_was(monkeypatch, capsys, tmp_path, psd_file, prepare):
     path, flags, expected = prepare(tmp_path, psd_file, monkeypatch)

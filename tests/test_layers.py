@@ -116,6 +116,15 @@ def test_an_outside_stroke_grows_the_node_box_around_the_layer(tmp_path):
     assert image(result, "Star1").size == (size["width"], size["height"])
 
 
+@pytest.mark.parametrize("name, clipped", [
+    ("clipping-shape-with-blend.psd", "Rectangle2"),
+    ("clipping-shape-with-clip-stroke.psd", "B"),
+])
+def test_without_styles_a_layer_clipped_to_a_shape_keeps_its_node_and_image(tmp_path, name, clipped):
+    result = export_psd(shared(name), tmp_path, ExportOptions(jobs=1, all_layers=True))
+    assert clipped in nodes(result) and image(result, clipped).getbbox() is not None
+
+
 # ---------------------------------------------------------------------------
 # Builder documents: clipping and masks
 

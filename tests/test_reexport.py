@@ -8,21 +8,23 @@ import pytest
 from PIL import Image
 
 from tessel import cli, filemanager
+from tessel.infos import YPSD
 from tessel.road import imagecache
+from tessel.road.imagefiles import ImageWriter
 from tessel.road.digest import image_digest
 from tessel.errors import DocumentError
 from tessel.export import ExportOptions, export_psd
-from tessel.testing import Doc, Group, Pixel, Text, gradient, write_psd
+from tessel.testing import Doc, Group, Pixel, Text, build_psd, gradient, write_psd
 
 PNGS = ("screen_bg.png", "screen_ok_frame.png", "screen_ok_icon.png")
 
 
-def design(frame="frame_4,6,4,6", icon=(0, 200, 0, 255)):
+def design(frame="frame_4,6,4,6", icon=(0, 200, 0, 255), icon_size=(8, 8)):
     return Doc(64, 48, [
         Pixel("bg", image=gradient((64, 48), (10, 20, 30), (200, 100, 50))),
         Group("Button_ok", [
             Pixel(frame, image=gradient((30, 20), (250, 0, 0), (0, 0, 250)), left=4, top=4),
-            Pixel("icon", size=(8, 8), color=icon, left=20, top=20),
+            Pixel("icon", size=icon_size, color=icon, left=20, top=20),
         ]),
     ])
 
@@ -44,6 +46,11 @@ def pngs(out):
 
 def change_layer(tmp_path, psd, out):
     write_psd(design(icon=(0, 0, 200, 255)), psd)
+
+
+def reshape_layer(tmp_path, psd, out):
+    # As many pixels of one colour as before, in another shape.
+    write_psd(design(icon_size=(4, 16)), psd)
 
 
 def change_nine_slice(tmp_path, psd, out):
@@ -84,6 +91,7 @@ def mixed_up_cache(tmp_path, psd, out):
 @pytest.mark.parametrize("tamper, options, rewritten", [
     (None, {}, set()),
     (change_layer, {}, {"screen_ok_icon.png"}),
+    (reshape_layer, {}, {"screen_ok_icon.png"}),
     (change_nine_slice, {}, {"screen_ok_frame.png"}),
     (delete_png, {}, {"screen_ok_icon.png"}),
     (edit_png, {}, {"screen_ok_icon.png"}),
@@ -92,7 +100,7 @@ def mixed_up_cache(tmp_path, psd, out):
     (cache_of_another_encoder, {}, set(PNGS)),
     (None, {"image_cache": False}, set(PNGS)),
     (None, {"png_compression": 1}, set(PNGS)),
-], ids=["unchanged", "layer-changed", "nine-slice-changed", "png-deleted", "png-edited", "cache-mixed-up",
+], ids=["unchanged", "layer-changed", "layer-reshaped", "nine-slice-changed", "png-deleted", "png-edited", "cache-mixed-up",
         "cache-damaged", "cache-of-another-encoder", "cache-switched-off",
         "compression-changed"])
 def test_reexport_writes_exactly_the_changed_images(tmp_path, tamper, options, rewritten):
@@ -109,6 +117,15 @@ def test_reexport_writes_exactly_the_changed_images(tmp_path, tamper, options, r
     fresh = tmp_path / "fresh"
     export(psd, fresh, **options)
     assert {name: png[2] for name, png in after.items()} == {name: png[2] for name, png in pngs(fresh).items()}
+
+
+def test_images_a_reexport_left_alone_stay_cached_for_the_next_one(tmp_path):
+    psd, out = tmp_path / "screen.psd", tmp_path / "out"
+    write_psd(design(), psd)
+    export(psd, out)
+    change_layer(tmp_path, psd, out)
+    assert export(psd, out).unchanged == 2
+    assert export(psd, out).unchanged == 3
 
 
 def test_summary_counts_unchanged_images(capsys, tmp_path):
@@ -155,6 +172,29 @@ def test_new_image_folder_is_written_without_renames_and_removed_on_a_late_failu
     with pytest.raises(OSError):
         export(psd, again)
     assert not (again / "screen").exists()
+
+
+def test_png_compression_level_reaches_the_files_of_every_export(tmp_path):
+    psd, out = tmp_path / "screen.psd", tmp_path / "out"
+    write_psd(design(), psd)
+    sizes = {}
+    for level in (9, 1, 0):  # each export after the first rewrites the images of the one before
+        assert cli.main(["export", str(psd), "-o", str(out), "-q", "--png-compression", str(level)]) == 0
+        sizes[level] = (out / "screen" / "screen_bg.png").stat().st_size
+    raw = len(Image.open(out / "screen" / "screen_bg.png").tobytes())
+    assert sizes[0] > raw and sizes[9] < sizes[1]
+
+
+@pytest.mark.parametrize("mode", ["RGBA", "CMYK"])
+def test_png_compression_level_holds_for_images_converted_before_saving(tmp_path, mode):
+    bg = gradient((64, 48), (10, 20, 30), (200, 100, 50))
+    sizes = {}
+    for level in (0, 9):
+        (layer,) = YPSD(build_psd(Doc(64, 48, [Pixel("bg", image=bg)])), "screen.psd")
+        layer._image = bg.convert(mode)
+        written = ImageWriter(fresh=True, compress_level=level).render(layer, str(tmp_path / f"{level}.png"))
+        sizes[level] = os.path.getsize(written)
+    assert sizes[0] > len(bg.tobytes()) > sizes[9]
 
 
 def test_parse_limit_refusal_names_the_option_that_raises_it(capsys, tmp_path):

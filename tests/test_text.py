@@ -135,6 +135,22 @@ def test_box_text_draws_inside_its_box_and_paragraphs_on_their_own_lines():
     assert len(labels.layout_label(node, labels.Fonts()).lines) == 3
 
 
+# The engine puts the first baseline 0.87 font sizes below the box's top, moved down by
+# half the box's spare height when centred; the last baseline of bottom-aligned text sits
+# 0.26 font sizes above the box's bottom.
+@pytest.mark.parametrize("valign, last_baseline", [
+    (0, 0.87 * 40 + 44),
+    (1, 0.87 * 40 + (120 - 44 - 40) / 2 + 44),
+    (2, 120 - 0.26 * 40),
+], ids=["top", "middle", "bottom"])
+def test_the_last_line_sits_on_the_engine_baseline_for_each_vertical_alignment(valign, last_baseline):
+    node = label_node("HE\nHI", 1, size=(200, 120), font_size=40)
+    node.label["_N$verticalAlign"], node.world = valign, (10, 150)
+    canvas = preview.Image.new("RGBA", (220, 200), (0, 0, 0, 0))
+    labels.draw_label(canvas, 200, node, labels.Fonts())
+    assert canvas.getbbox()[3] - (200 - 150) == pytest.approx(last_baseline, abs=1)
+
+
 def _cjk_font_installed():
     fonts = labels.Fonts()
     return any(fonts._load(name, 12) for name in labels.CJK_FONTS)

@@ -95,6 +95,8 @@ def test_widget_documents_resolve_every_reference(tmp_path, name):
     result, objects = export(tmp_path, name, DOCS[name])
     check_references(objects, tmp_path / "out" / name)
     assert result.warnings == []
+    file_ids = [o["fileId"] for o in by_type(objects, "cc.PrefabInfo")]
+    assert len(set(file_ids)) == len(file_ids)
 
 
 def test_button_states_shown_or_hidden_become_frames_and_the_editor_double_keys_agree(tmp_path):
@@ -129,12 +131,14 @@ def test_progress_bars_are_written_in_their_final_state(tmp_path):
     assert objects[vertical["_N$barSprite"]["__id__"]]["_type"] == 1
 
 
-@pytest.mark.parametrize("name, layout_type, spacing, padding", [
-    ("list", 2, (0, 10), (0, 0, 5, 5)),
-    ("row", 1, (5, 0), (0, 0, 0, 0)),
-    ("grid", 3, (5, 5), (5, 5, 5, 5)),
+# The content's size along the scroll axis is what cc.Layout (resize CONTAINER) makes it:
+# paddings + item sizes + (n - 1) spacings, for a grid per row of cells.
+@pytest.mark.parametrize("name, layout_type, spacing, padding, content_size", [
+    ("list", 2, (0, 10), (0, 0, 5, 5), (100, 5 + 20 + 10 + 20 + 5)),
+    ("row", 1, (5, 0), (0, 0, 0, 0), (30 + 5 + 30 + 5 + 30, 30)),
+    ("grid", 3, (5, 5), (5, 5, 5, 5), (110, 5 + 30 + 5 + 30 + 5)),
 ], ids=["vertical", "horizontal", "grid"])
-def test_lists_lay_out_their_items_as_designed(tmp_path, name, layout_type, spacing, padding):
+def test_lists_lay_out_their_items_as_designed(tmp_path, name, layout_type, spacing, padding, content_size):
     _, objects = export(tmp_path, name, DOCS[name])
     (scroll,) = by_type(objects, "cc.ScrollView")
     content = objects[scroll["content"]["__id__"]]
@@ -145,6 +149,7 @@ def test_lists_lay_out_their_items_as_designed(tmp_path, name, layout_type, spac
     assert (layout["_N$spacingX"], layout["_N$spacingY"]) == spacing
     assert tuple(layout[f"_N$padding{side}"] for side in ("Left", "Right", "Top", "Bottom")) == padding
     assert layout["_layoutSize"] == content["_contentSize"]
+    assert (content["_contentSize"]["width"], content["_contentSize"]["height"]) == content_size
 
 
 def test_list_items_are_ordered_top_to_bottom(tmp_path):

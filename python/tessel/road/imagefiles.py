@@ -21,6 +21,9 @@ from tessel.road.imagecache import pixel_key
 
 logger = logging.getLogger("tessel")
 
+#: the image modes YLayer.save writes as they are; it converts any other to RGBA first
+PNG_MODES = ("1", "L", "LA", "P", "RGB", "RGBA")
+
 
 def temporary_beside(target):
     """Reserve a fresh hidden name in the folder of ``target`` (created with the usual permissions)."""
@@ -68,6 +71,9 @@ class ImageWriter:
         key = None
         image = layer.image
         if image is not None and self.compress_level is not None:
+            if image.mode not in PNG_MODES:
+                # YLayer.save would convert it to a new image, without the level set below.
+                image = layer._image = image.convert("RGBA")
             # Pillow merges an image's own encoderinfo into what save() is given,
             # so the level reaches the file through YLayer.save unchanged.
             image.encoderinfo = {"compress_level": self.compress_level}
