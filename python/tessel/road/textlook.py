@@ -70,8 +70,8 @@ def restyle(text_layer, label, node):
         # ratio so that the box drawn on screen stays the layer's box.
         ratio = hscale / vscale
         node._scale.x = round(ratio, 4)
-        size_ = node._contentSize
-        size_.width = round(size_.width / ratio, 2)
+        box = node._contentSize
+        box.width = round(box.width / ratio, 2)
 
 
 def _onto_first_baseline(layer, label, node):
@@ -201,7 +201,8 @@ def _int(value):
 
 
 def _whole(value):
-    # Truncated as the builder truncates sizes; the tiny lift keeps 14 * 1.1 from becoming 15.39999.
+    # Truncated as the builder truncates sizes; the tiny lift keeps a product a hair
+    # below a whole number (0.7 * 30 == 20.999999999999996) from losing a pixel.
     return int(value + 1e-9)
 
 
