@@ -4,6 +4,7 @@ from pathlib import Path
 
 import pytest
 from psd_tools import PSDImage
+from psd_tools.constants import Tag
 
 from tessel import cli, nodeweave
 from tessel.road import imagecache
@@ -55,8 +56,11 @@ def outputs(tmp_path):
      ["doc_bg"], 0),
     ([Pixel("长" * 100, size=(4, 4), color=RED), Pixel("长" * 100 + " copy 2", size=(4, 4), color=BLUE)],
      ["doc_" + "chang" * 43 + "c-8a4708cb9049f8d8", "doc_" + "chang" * 43 + "c-b4fcfba4af0f50ee"], 1),
+    # A layer literally named like the long one's shortened image name.
+    ([Pixel("长" * 100, size=(4, 4), color=RED), Pixel("chang" * 43 + "c-8a4708cb9049f8d8", size=(4, 4), color=BLUE)],
+     ["doc_" + "chang" * 43 + "c-8a4708cb9049f8d8", "doc_" + "chang" * 43 + "c-8a268ee5a1bf50a3"], 1),
 ], ids=["one-group", "across-groups", "case-only", "pinyin-homophones", "identical-copies-share",
-        "same-crop-other-size", "empty-layers", "300-byte-name"])
+        "same-crop-other-size", "empty-layers", "300-byte-name", "named-like-a-shortened-name"])
 def test_each_distinct_image_gets_its_own_file(tmp_path, layers, pngs, collisions):
     result, problems = export(tmp_path, layers)
     assert problems == []
@@ -68,6 +72,22 @@ def test_each_distinct_image_gets_its_own_file(tmp_path, layers, pngs, collision
     frames = {o["_spriteFrame"]["__uuid__"] for o in prefab if o["__type__"] == "cc.Sprite"}
     metas = [json.loads((tmp_path / "out" / "doc" / f"{name}.png.meta").read_text()) for name in pngs]
     assert frames == {sub["uuid"] for meta in metas for sub in meta["subMetas"].values()}
+
+
+def test_layers_without_ids_are_numbered_in_document_order(tmp_path):
+    # Files psd-tools writes carry no layer ids: every layer reads -1.
+    path = tmp_path / "doc.psd"
+    write_psd(Doc(64, 64, [Pixel("bg", size=(4, 4), color=RED), Pixel("bg", size=(4, 4), color=BLUE),
+                           Pixel("bg-2", size=(4, 4), color=BLUE), Pixel("bg", size=(4, 4), color=(0, 255, 0, 255))]),
+              path)
+    psd = PSDImage.open(path)
+    for layer in psd:
+        layer._record.tagged_blocks.pop(Tag.LAYER_ID, None)
+    psd.save(path)
+    assert {layer.layer_id for layer in PSDImage.open(path)} == {-1}
+    export_psd(path, tmp_path / "out", ExportOptions(jobs=1))
+    assert [name for name in outputs(tmp_path) if name.endswith(".png")] == [
+        "doc_bg-2-2.png", "doc_bg-2.png", "doc_bg-3.png", "doc_bg.png"]
 
 
 def test_reexport_keeps_names_and_uuids_when_unrelated_layers_come_and_go(capsys, tmp_path):

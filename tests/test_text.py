@@ -30,8 +30,8 @@ def exported(tmp_path, doc):
     return check.check(path), found, result
 
 
-# Justification code -> anchor x and the label's horizontal alignment, point and box text alike.
-JUSTIFICATIONS = [(0, 0, 0), (1, 1, 2), (2, 0.5, 1), (3, 0, 1), (4, 1, 1), (5, 0.5, 1), (6, 0, 1)]
+# Justification code -> anchor x and the label's horizontal alignment (justified: by the last line), point and box text alike.
+JUSTIFICATIONS = [(0, 0, 0), (1, 1, 2), (2, 0.5, 1), (3, 0, 0), (4, 1, 2), (5, 0.5, 1), (6, 0, 0)]
 
 
 @pytest.mark.parametrize("area", [False, True], ids=["point", "box"])

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, metamerge
+from tessel.road import imagenames, leftout, metamerge, textlook
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
@@ -251,6 +251,7 @@ def _export(path, outdir, options, progress, on_skipped):
     nodeweave.initPsdInfo(psd)
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
+    textlook.apply(psd)
     widgets.build()
     apply_engine(psd, options.engine)
     prefab = psd.totalInfo[0]

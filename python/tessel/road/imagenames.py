@@ -89,29 +89,44 @@ def settle(layers):
     describes them.  Among differing images, the one of the oldest layer (the
     lowest layer id; Photoshop never reuses or renumbers ids) keeps the name and
     every other gets "-" and its oldest layer's id appended, so no layer's file
-    moves when other layers come or go.
+    moves when other layers come or go.  Layers without a usable id (files
+    written by psd-tools say -1) come after those with one, in document order,
+    and are numbered by it: "-2", "-3", ...  Names are compared as shortened to
+    fit a file name, so a layer literally named like another's shortened name
+    gets a file of its own too.
     """
     naming = Naming()
     by_key = {}
-    for layer in layers:
+    rank = {}
+    for index, layer in enumerate(layers):
+        rank[id(layer)] = index
         if has_pixels(layer):
-            by_key.setdefault(file_key(layer.imageName), []).append(layer)
+            by_key.setdefault(file_key(shorten(layer.imageName)), []).append(layer)
         else:
             naming.empty.append(layer)
+
+    def age(layer):
+        return (0, layer.id, 0) if usable_id(layer) else (1, 0, rank[id(layer)])
+
+    def oldest_of(members):
+        return min(members, key=age)
 
     chosen = []  # [name, layers sharing it, keeps the name of its group]
     collisions = []  # the entries of chosen that one coinciding name became
     for group in by_key.values():
         if len(group) == 1:
-            chosen.append([group[0].imageName, group, True])
+            chosen.append([shorten(group[0].imageName), group, True])
             continue
         variants = _variants(group, naming.empty)
-        variants.sort(key=lambda members: _oldest(members).id)
+        variants.sort(key=lambda members: age(oldest_of(members)))
         entries = []
-        for members in variants:
-            oldest = _oldest(members)
-            keeps = not entries
-            entries.append([oldest.imageName if keeps else f"{oldest.imageName}-{oldest.id}", members, keeps])
+        for number, members in enumerate(variants, 1):
+            oldest = oldest_of(members)
+            if not entries:
+                entries.append([shorten(oldest.imageName), members, True])
+                continue
+            suffix = oldest.id if usable_id(oldest) else number
+            entries.append([f"{oldest.imageName}-{suffix}", members, False])
         chosen += entries
         if len(entries) > 1:
             collisions.append((entries[0][0], entries))
@@ -122,12 +137,11 @@ def settle(layers):
         if not keeps:
             # A layer literally named like a suffixed one ("bg-12") holds the
             # name already; count on until the name is free.
-            unique, n = name, 2
+            unique, n = shorten(name), 2
             while file_key(unique) in taken:
-                unique, n = f"{name}-{n}", n + 1
+                unique, n = shorten(f"{name}-{n}"), n + 1
             taken.add(file_key(unique))
-            name = unique
-        entry[0] = name = shorten(name)
+            entry[0] = name = unique
         for layer in members:
             if layer.imageName != name:
                 layer._imageName = name
@@ -158,8 +172,9 @@ def _image(layer):
         raise DocumentError(f"cannot read the layer's image: {describe(e)}", layer) from e
 
 
-def _oldest(members):
-    return min(members, key=lambda layer: layer.id)
+def usable_id(layer):
+    """Whether the layer has an id of its own: Photoshop numbers layers from 1; other writers may leave -1."""
+    return isinstance(layer.id, int) and layer.id > 0
 
 
 def _warning(name, entries):

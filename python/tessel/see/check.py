@@ -10,7 +10,9 @@ off by one pixel, which is what the truncations of the position rules allow.  A
 text layer's box is the pixels Photoshop drew for point text, and the text box
 the designer drew for box text.  In a document of odd width or height the
 centre lies on a half pixel that whole-number positions cannot reach: that half
-pixel is reported as such, not as a misplaced layer.
+pixel is reported as such, not as a misplaced layer.  A label whose drawn text is
+more than a fifth taller or shorter than Photoshop's text is misplaced too: its
+font size or line distance is wrong even where its box lands.
 """
 
 from __future__ import annotations
@@ -25,6 +27,7 @@ from PIL import Image
 
 from tessel.see import widgetview
 from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_engine
+from tessel.see.labels import ink_height
 from tessel.see.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, load_prefab,
                             render)
 from tessel.see.picturediff import difference, side_by_side
@@ -37,6 +40,12 @@ EXIT_ERROR = 2
 
 # Largest placement error, in pixels, that each kind of layer may show.
 PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0}
+
+# Largest share by which a label's drawn text may be taller or shorter than Photoshop's,
+# and the pixels it may be off in any case: small text of a stand-in font differs by
+# a pixel or two of ascender and anti-aliasing.
+SIZE_LIMIT = 0.2
+SIZE_SLACK = 2
 
 # The layer-name prefix that drops a layer and everything below it from the export.
 NOT_EXPORT = "NotExport"
@@ -107,6 +116,21 @@ class Placement:
     node: Optional[Node] = field(default=None, repr=False, compare=False)
     #: the half pixel (x, y) an odd document width or height puts on every node
     rounding: tuple = (0.0, 0.0)
+    #: (drawn, Photoshop's) height of a label's text in pixels; None where either draws nothing
+    heights: Optional[tuple] = None
+
+    @property
+    def size_ratio(self) -> Optional[float]:
+        """The label's drawn text height over Photoshop's, None where not measured."""
+        return None if self.heights is None else self.heights[0] / self.heights[1]
+
+    @property
+    def missized(self) -> bool:
+        """A label whose text is drawn more than a fifth (and a few pixels) taller or shorter than Photoshop's."""
+        if self.heights is None:
+            return False
+        drawn, photoshop = self.heights
+        return abs(drawn - photoshop) > max(SIZE_LIMIT * photoshop, SIZE_SLACK)
 
     @property
     def offset(self) -> tuple:
@@ -122,12 +146,36 @@ class Placement:
     def misplaced(self) -> bool:
         limit = PLACEMENT_LIMIT[self.kind]
         slack = self.rounding * 2
+        if self.missized:
+            return True
         return any(abs(n - l) > limit + r for n, l, r in zip(self.node_box, self.layer_box, slack))
 
     @property
     def half_pixel(self) -> bool:
         """Placed, but only thanks to the odd document's half pixel."""
         return not self.misplaced and self.error > PLACEMENT_LIMIT[self.kind]
+
+
+def text_ink_height(layer) -> Optional[int]:
+    """Height of the pixels Photoshop drew for a text layer; None when it stored none."""
+    try:
+        image = layer.topil()
+    except Exception:
+        return None
+    if image is None or "A" not in image.getbands():
+        return None
+    bounds = image.getchannel("A").getbbox()
+    return bounds[3] - bounds[1] if bounds else None
+
+
+def measure_sizes(found: list, fonts: Fonts) -> None:
+    """Measure the text heights of every text placement whose label and layer both draw something."""
+    for p in found:
+        if p.kind != "text" or p.node is None:
+            continue
+        drawn, photoshop = ink_height(p.node, fonts), text_ink_height(p.layer)
+        if drawn and photoshop:
+            p.heights = (drawn, photoshop)
 
 
 def placements(psd, layout: Layout, components: bool = False, frames: Optional[set] = None) -> tuple:
@@ -270,6 +318,7 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         frame_layers = set()
         found, mismatches = placements(layerview.document_view(psd, options), layout, options.components, frame_layers)
         mismatches += sprite_problems(found, frames)
+        measure_sizes(found, fonts)
     # Effects and fills may need optional packages psd-tools does not require;
     # without a composite the placements still stand, only the pixels go unmeasured.
     try:
@@ -291,15 +340,16 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
 def report(result: CheckResult, out=None) -> None:
     """Print the per-layer placement table and the summary lines."""
     out = out or sys.stdout
-    rows = [("layer", "kind", "dx", "dy", "error", "")]
+    rows = [("layer", "kind", "dx", "dy", "error", "size", "")]
     for p in result.placements:
         dx, dy = p.offset
         status = "MISPLACED" if p.misplaced else "ok, the odd document's half pixel" if p.half_pixel else "ok"
-        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error), status))
-    widths = [max(len(row[i]) for row in rows) for i in range(5)]
+        size = "" if p.size_ratio is None else f"{p.size_ratio:.2f}"
+        rows.append((_printable(p.path), p.kind, _number(dx), _number(dy), _number(p.error), size, status))
+    widths = [max(len(row[i]) for row in rows) for i in range(6)]
     for row in rows:
-        cells = [row[0].ljust(widths[0]), row[1].ljust(widths[1])] + [row[i].rjust(widths[i]) for i in (2, 3, 4)]
-        print("  ".join(cells + [row[5]]).rstrip(), file=out)
+        cells = [row[0].ljust(widths[0]), row[1].ljust(widths[1])] + [row[i].rjust(widths[i]) for i in (2, 3, 4, 5)]
+        print("  ".join(cells + [row[6]]).rstrip(), file=out)
     for problem in result.problems:
         print(f"problem: {_printable(problem)}", file=out)
     if result.differing is None:

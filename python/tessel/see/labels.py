@@ -213,6 +213,8 @@ class LabelLayout:
     halign: int
     valign: int
     overflow: int
+    #: the node's scale: the engine draws the laid-out canvas stretched by it
+    scale: tuple = (1.0, 1.0)
 
     def baseline(self, i: int) -> float:
         """Distance of line ``i``'s baseline below the canvas top."""
@@ -276,11 +278,12 @@ def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
             width += size * math.tan(math.radians(12))
     if overflow in (NONE, RESIZE_HEIGHT):
         height = (len(lines) + BASELINE_RATIO) * lh
-    left = node.world[0] - node.anchor[0] * width
-    top = node.world[1] + (1 - node.anchor[1]) * height
+    sx, sy = getattr(node, "scale", (1.0, 1.0))
+    left = node.world[0] - node.anchor[0] * width * sx
+    top = node.world[1] + (1 - node.anchor[1]) * height * sy
     return LabelLayout(lines=lines, font=font, font_size=size, line_height=lh, left=left, top=top, width=width,
                        height=height, halign=label.get("_N$horizontalAlign", CENTER),
-                       valign=label.get("_N$verticalAlign", BOTTOM), overflow=overflow)
+                       valign=label.get("_N$verticalAlign", BOTTOM), overflow=overflow, scale=(sx, sy))
 
 
 def _shrink(paragraphs, width, height, drawn, wrap, label, fonts, text):
@@ -313,13 +316,12 @@ def _shrink(paragraphs, width, height, drawn, wrap, label, fonts, text):
 # Drawing
 
 
-def draw_label(canvas: Image.Image, canvas_height: float, node, fonts: Fonts) -> Optional[LabelLayout]:
-    """Draw the label of ``node`` onto ``canvas`` in the node's colour; returns its layout."""
+def label_image(node, fonts: Fonts, fill: tuple) -> tuple:
+    """(layout, image) of the label of ``node`` drawn in ``fill`` on its own canvas, scaled as the node;
+    (None, None) for an empty string."""
     laid = layout_label(node, fonts)
     if laid is None:
-        return None
-    r, g, b, _ = node.color
-    fill = (r, g, b, int(round(255 * node.opacity)))
+        return None, None
     # The engine draws into a canvas of the label's box: nothing outside it shows.
     w, h = max(1, int(round(laid.width))), max(1, int(round(laid.height)))
     box = Image.new("RGBA", (w, h), (0, 0, 0, 0))
@@ -334,8 +336,29 @@ def draw_label(canvas: Image.Image, canvas_height: float, node, fonts: Fonts) ->
             _, y0, x1, y1 = laid.font.getbbox(line)
             x = {LEFT: 0, RIGHT: laid.width - x1}.get(laid.halign, (laid.width - x1) / 2)
             draw.text((x, y - y1), line, font=laid.font, fill=fill)
+    if laid.scale != (1.0, 1.0):
+        sx, sy = laid.scale
+        box = box.resize((max(1, int(round(w * abs(sx)))), max(1, int(round(h * abs(sy))))), Image.LANCZOS)
+    return laid, box
+
+
+def draw_label(canvas: Image.Image, canvas_height: float, node, fonts: Fonts) -> Optional[LabelLayout]:
+    """Draw the label of ``node`` onto ``canvas`` in the node's colour; returns its layout."""
+    r, g, b, _ = node.color
+    laid, box = label_image(node, fonts, (r, g, b, int(round(255 * node.opacity))))
+    if laid is None:
+        return None
     x, y = int(round(laid.left)), int(round(canvas_height - laid.top))
     layer = Image.new("RGBA", canvas.size, (0, 0, 0, 0))
     layer.paste(box, (x, y))
     canvas.alpha_composite(layer)
     return laid
+
+
+def ink_height(node, fonts: Fonts) -> Optional[int]:
+    """Height in pixels of what the label of ``node`` draws (its glyphs' ink); None when it draws nothing."""
+    if node.label is None:
+        return None
+    _, box = label_image(node, fonts, (0, 0, 0, 255))
+    bounds = box.getchannel("A").getbbox() if box is not None else None
+    return bounds[3] - bounds[1] if bounds else None

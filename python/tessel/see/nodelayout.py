@@ -40,11 +40,13 @@ class Node:
     parts: dict = field(default_factory=dict)  #: every enabled component by its "__type__"
     clip: Optional[tuple] = None  #: the pixel box a cc.Mask above (or on) the node clips it to
     dots: int = 0  #: pages of the cc.PageView whose indicator this node is
+    #: the node's own (x, y) scale; the export scales only labels, which have no children
+    scale: tuple = (1.0, 1.0)
 
     @property
     def box(self) -> tuple:
         """(left, bottom, right, top) in canvas units, y up, origin at the canvas's lower-left corner."""
-        w, h = self.size
+        w, h = self.size[0] * self.scale[0], self.size[1] * self.scale[1]
         x0 = self.world[0] - self.anchor[0] * w
         y0 = self.world[1] - self.anchor[1] * h
         return (x0, y0, x0 + w, y0 + h)
@@ -91,8 +93,8 @@ def _pair(obj: dict, key: str, a: str, b: str, default: tuple) -> tuple:
     return (float(value.get(a, default[0])), float(value.get(b, default[1])))
 
 
-def _trs_position(obj: dict, index: int) -> Optional[tuple]:
-    """(x, y) from the node's "_trs" array, or None when the node has none."""
+def _trs_position(obj: dict, index: int, at: int = 0) -> Optional[tuple]:
+    """(x, y) from the node's "_trs" array (position at 0, scale at 7), or None when the node has none."""
     trs = obj.get("_trs")
     if trs is None:
         return None
@@ -100,7 +102,13 @@ def _trs_position(obj: dict, index: int) -> Optional[tuple]:
     if not isinstance(array, list) or len(array) != 10 or not all(
             isinstance(v, (int, float)) and not isinstance(v, bool) for v in array):
         raise PreviewError(f"node {index}: \"_trs\" is not a typed array of 10 numbers")
-    return (float(array[0]), float(array[1]))
+    return (float(array[at]), float(array[at + 1]))
+
+
+def _scale(obj: dict, index: int, engine: Optional[str]) -> tuple:
+    """The node's (x, y) scale as the runtime of ``engine`` reads it."""
+    found = None if engine is not None and not reads_trs(engine) else _trs_position(obj, index, 7)
+    return found if found is not None else _pair(obj, "_scale", "x", "y", (1.0, 1.0))
 
 
 def _local_position(obj: dict, index: int, engine: Optional[str]) -> tuple:
@@ -165,6 +173,7 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
             opacity=opacity,
             color=tuple(int(colour.get(k, 255)) for k in ("r", "g", "b", "a")),
             active=bool(obj.get("_active", True)) and (parent is None or parent.active),
+            scale=_scale(obj, index, engine),
         )
         nodes.append(node)
         for ref in obj.get("_components") or ():

@@ -39,7 +39,7 @@ Layers
     ``Text(name, text, left=0, top=0, box=None, font="ArialMT", size=12.0,
     color=(1.0, 0.0, 0.0, 0.0), normal_font="MyriadPro-Regular",
     justification=0, runs=None, anti_alias=1, origin=None, area=False,
-    style=None, omit=(), image=None, edit=None, visible=True, opacity=255)``
+    scale=(1.0, 1.0), style=None, omit=(), image=None, edit=None, visible=True, opacity=255)``
         A type layer carrying real text engine data (see below).
 
 Order: the first layer listed in a group is the first one psd-tools yields
@@ -104,6 +104,10 @@ Text layers
     * ``area=True`` marks paragraph (box) text instead of point text: the
       text box is ``box`` at ``left``/``top`` (``BoxBounds`` 0, 0, width,
       height from the origin).
+    * ``scale=(sx, sy)`` goes into the type tool transform ``(sx, 0, 0, sy,
+      tx, ty)``, as Free Transform leaves a resized text; the runs keep their
+      sizes, and a box text's ``BoxBounds`` are divided by it so that the box
+      in the document stays ``box``.
 
 Only psd-tools, Pillow and the standard library are used.  Writing needs a
 psd-tools with ``PixelLayer.frompil`` and ``Group.new``; the files read back

@@ -58,6 +58,8 @@ class Text:
     anti_alias: int = 1
     origin: Optional[tuple] = None
     area: bool = False
+    #: (horizontal, vertical) scale of the type tool transform, as Free Transform leaves it
+    scale: tuple = (1.0, 1.0)
     style: Optional[dict] = None
     omit: Sequence[str] = ()
     image: Optional[Image.Image] = None

@@ -1,4 +1,4 @@
-"""Text engine data and the type-tool block of the builder's text layers ."""
+"""Text engine data and the type-tool block of the builder's text layers."""
 
 from __future__ import annotations
 
@@ -192,7 +192,8 @@ def engine_data(layer: Text) -> dict:
     }
     cookie = {"ShapeType": shape_type, "Base": base}
     if layer.area:
-        cookie["BoxBounds"] = [0.0, 0.0, float(width), float(height)]
+        # The box is stored before the transform: scaled, it is ``box`` in the document.
+        cookie["BoxBounds"] = [0.0, 0.0, width / float(layer.scale[0]), height / float(layer.scale[1])]
     else:
         cookie["PointBase"] = [0.0, 0.0]
     adjustments = {"Axis": [1.0, 0.0, 1.0], "XY": [0.0, 0.0]}
@@ -339,7 +340,7 @@ def _type_tool_block(layer: Text) -> TypeToolObjectSetting:
 
     return TypeToolObjectSetting(
         version=1,
-        transform=(1.0, 0.0, 0.0, 1.0, tx, ty),
+        transform=(float(layer.scale[0]), 0.0, 0.0, float(layer.scale[1]), tx, ty),
         text_version=50,
         text_data=text_data,
         warp_version=1,
