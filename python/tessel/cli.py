@@ -13,7 +13,7 @@ import warnings
 
 from tessel import export as road
 from tessel.road import leftout, parselimits
-from tessel.road.engine import DEFAULT_ENGINE, ENGINES
+from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_options
 from tessel.errors import error_line, one_line
 
 PROG = "tessel"
@@ -183,8 +183,18 @@ def _styles_missing(args):
     return False
 
 
+def _not_carried(args):
+    """Report, once, an option the chosen engine has no form for; True when refused."""
+    try:
+        check_options(args)
+    except ValueError as e:
+        sys.stderr.write(f"{PROG}: error: {one_line(e)}\n")
+        return True
+    return False
+
+
 def cmd_export(args, console):
-    if _styles_missing(args):
+    if _styles_missing(args) or _not_carried(args):
         return 1
     progress = Progress(console) if console.bar else None
     on_skipped = console.line if args.verbose else None
@@ -229,7 +239,7 @@ def summary(outdir, result, name_flag=False):
 def cmd_tree(args, console):
     from tessel import layerkit
 
-    if _styles_missing(args):
+    if _styles_missing(args) or _not_carried(args):
         return 1
     try:
         psd = road.open_document(args.psd, console.line, export_options(args))
@@ -330,7 +340,8 @@ def build_parser():
     export.add_argument(
         "--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
         help="the Creator runtime the prefab is for: 2.4 also writes the node fields that 2.2 and later read "
-        "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1 (default: %(default)s)",
+        "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1; 3.8 writes the prefab and its metas "
+        "in the Creator 3.x form (default: %(default)s)",
     )
     add_layer_options(export)
     add_components_flag(export)
