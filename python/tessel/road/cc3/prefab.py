@@ -14,6 +14,7 @@ components (each followed by its cc.CompPrefabInfo), then its cc.PrefabInfo.
 
 import hashlib
 
+from tessel.errors import DocumentError
 from tessel.road.engine import euler_angles
 
 #: Layer bit of the 2D UI: the UI camera draws only nodes on a layer it sees.
@@ -108,7 +109,7 @@ class _Builder:
             else:
                 # Only the export's own kinds reach here; another option's component
                 # is refused before the export starts (tessel.road.engine.NOT_CARRIED).
-                raise ValueError(f"no Creator 3.x form for the component {kind!r}")
+                raise DocumentError(f"{kind} of node {old.get('_name', '')!r} has no Creator 3.x form yet")
         opacity = old.get("_opacity", 255)
         if opacity < 255:
             yield "cc.UIOpacity", {"_enabled": True, "_opacity": opacity}
@@ -151,6 +152,10 @@ def _transform(old):
 
 def _label(old, tint):
     """A 3.x label's fields from the 2.x label: the same text, font, box behaviour and colour."""
+    if old.get("_N$file") or old.get("_file"):
+        # A font file's 2.x meta is no 3.x asset: refused rather than dropped.
+        raise DocumentError(f"the label of {old.get('_name', '')!r} uses a font file, which has no Creator 3.x "
+                            "form yet")
     found = {}
     for key, value in old.items():
         plain = "_" + key[3:] if key.startswith("_N$") else key
