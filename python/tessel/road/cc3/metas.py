@@ -111,19 +111,19 @@ def merged_prefab_meta(model, existing):
     return data
 
 
-def earlier_uuid(path, engine):
-    """The "uuid" of the 3.x meta file at ``path`` (relative to the output folder), or None when there is none.
+def earlier(path, engine):
+    """The 3.x meta file at ``path`` (relative to the output folder) and its "uuid"; ({}, None) when there is none.
 
     A file that is no JSON object, has no UUID text or the 2.x form is refused, naming it.
     """
     if not filemanager.exists(path):
-        return None
+        return {}, None
     data = filemanager.loadJson(path)
     check_form(filemanager.resolve(path), data, engine)
     uuid = data.get("uuid") if isinstance(data, dict) else None
     if not isinstance(uuid, str) or not uuid:
         raise ValueError(f"{filemanager.resolve(path)}: the meta file has no \"uuid\" text")
-    return uuid
+    return data, uuid
 
 
 @contextlib.contextmanager
@@ -153,24 +153,18 @@ def plan(psd, sprites, fresh, engine):
     runtime written for: an earlier file of the 2.x form is refused.
     """
     prefab = psd.totalInfo[0]
-    prefab_uuid = earlier_uuid(prefab.metaPath, engine) or prefab.meta.uuid
-    files = [(prefab.metaPath, prefab_meta(prefab_uuid, psd.name))]
-    uuids, models = {}, {}
+    existing, uuid = earlier(prefab.metaPath, engine)
+    model = prefab_meta(uuid or prefab.meta.uuid, psd.name)
+    files = [(prefab.metaPath, model if fresh else merged_prefab_meta(model, existing))]
+    uuids, images = {}, {}
     for index, sprite in sprites:
         path = sprite.metaPath
-        if path not in models:
-            uuid = earlier_uuid(path, engine) or sprite.meta.uuid
-            frame = sprite.metaSprite.export()
-            models[path] = (uuid, image_meta(uuid, sprite.layer.imageName, frame), bool(sprite.layer.scale9Params))
-        uuids[index] = models[path][0]
-    files += [(path, model) for path, (_, model, _) in models.items()]
-    if fresh:
-        return files, uuids
-    merged = []
-    for path, model in files:
-        existing = _dict(filemanager.loadJson(path)) if filemanager.exists(path) else {}
-        if path == prefab.metaPath:
-            merged.append((path, merged_prefab_meta(model, existing)))
-        else:
-            merged.append((path, merged_image_meta(model, existing, models[path][2])))
-    return merged, uuids
+        if path not in images:
+            existing, uuid = earlier(path, engine)
+            uuid = uuid or sprite.meta.uuid
+            model = image_meta(uuid, sprite.layer.imageName, sprite.metaSprite.export())
+            images[path] = uuid
+            files.append((path, model if fresh else
+                          merged_image_meta(model, existing, bool(sprite.layer.scale9Params))))
+        uuids[index] = images[path]
+    return files, uuids
