@@ -24,7 +24,9 @@ ENGINES = {
 DEFAULT_ENGINE = "2.1"
 
 #: ExportOptions fields whose output has no 3.x form yet, with the flag that names
-#: them: such a combination is refused before anything is written.
+#: them: such a combination is refused before anything is written.  The CLI checks
+#: its parsed arguments (same names) against this table too; a field an options
+#: object lacks counts as off.
 NOT_CARRIED = {
     "3.8": {"components": "--components"},
 }

@@ -107,7 +107,7 @@ def _trs_position(obj: dict, index: int) -> Optional[tuple]:
 
 def _local_position(obj: dict, index: int, engine: Optional[str]) -> tuple:
     """Where the runtime of ``engine`` puts a node relative to its parent (None: the fields it has)."""
-    if engine is not None and is_3x(engine) or engine is None and "_lpos" in obj:
+    if (engine is not None and is_3x(engine)) or (engine is None and "_lpos" in obj):
         return _pair(obj, "_lpos", "x", "y", (0.0, 0.0))
     if engine is not None and not reads_trs(engine):
         return _pair(obj, "_position", "x", "y", (0.0, 0.0))
