@@ -379,7 +379,8 @@ def build_parser():
     engine.add_argument(
         "--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,
         help="the Creator runtime the prefab is for: 2.4 also writes the node fields that 2.2 and later read "
-        "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1 (default: %(default)s)",
+        "(\"_trs\", \"_eulerAngles\"), and still loads in 2.0 and 2.1; 3.8 writes the prefab and its metas "
+        "in the Creator 3.x form (default: %(default)s)",
     )
     add_components_flag(engine)
 

@@ -15,8 +15,10 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, metamerge, textlook
-from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
+from tessel.road import imagenames, leftout, textlook
+from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_options
+from tessel.road.engineform import form_for
+from tessel.road.metaform import refuse_other_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
 from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
@@ -38,7 +40,7 @@ class ExportOptions:
     #: each image is the layer as Photoshop shows it: effects, masks, clipped layers merged
     styles: bool = False
     #: the Creator runtime the prefab is for (tessel.road.engine.ENGINES): "2.4" adds the
-    #: node fields that 2.2 and later read
+    #: node fields that 2.2 and later read, "3.8" writes the prefab and metas in the 3.x form
     engine: str = DEFAULT_ENGINE
     #: make working engine widgets of groups named with type words (Button_, List_, ...)
     components: bool = False
@@ -50,7 +52,7 @@ class ExportOptions:
     max_objects: Optional[int] = field(default=DEFAULT_MAX_OBJECTS, metadata={"parse": object_limit})
 
     def __post_init__(self):
-        check_engine(self.engine)
+        check_options(self)
         if isinstance(self.jobs, bool) or not isinstance(self.jobs, int) or self.jobs < 1:
             raise ValueError(f"jobs must be a whole number of 1 or more, not {self.jobs!r}")
         if self.png_compression is not None and self.png_compression not in range(10):
@@ -209,8 +211,8 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     ``layer`` or in its notes.
     """
     options = options or ExportOptions()
-    # Checked again here: the field may have been changed since construction.
-    check_engine(options.engine)
+    # Checked again here: the fields may have been changed since construction.
+    check_options(options)
     if options.styles:
         from tessel.road import styles
 
@@ -258,11 +260,14 @@ def _export(path, outdir, options, progress, on_skipped):
     sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)] + list(widgets.frames)
     prefab_meta = inside.check(prefab.metaPath)
     sprite_metas = [inside.check(sprite.metaPath, sprite.layer) for sprite in sprites]
+    refuse_other_engine(prefab_meta, sprite_metas, options.engine)
+    form = form_for(psd, options)
     # Reads back the UUIDs of an earlier export; a damaged meta file fails here,
     # naming itself, before anything is written.
-    nodeweave.refleshIdAndCreateMeta(psd)
+    with form.reading_metas():
+        nodeweave.refleshIdAndCreateMeta(psd)
     widgets.link(merge=not options.fresh_meta)
-    metas = None if options.fresh_meta else metamerge.plan(psd)
+    metas = form.plan_metas()
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
     folder = inside.check(os.path.join(outdir, name))
@@ -288,8 +293,8 @@ def _export(path, outdir, options, progress, on_skipped):
             for tmp, target in staged:
                 if tmp != target:
                     os.replace(tmp, target)
-            nodeweave.saveToPrefab(psd, prefab_path)
-            metamerge.save(psd, metas)
+            form.save_prefab(prefab_path)
+            form.save_metas(metas)
             widgets.save_metas()
             cached, warnings = _save_cache(writer.cache)
     except BaseException:

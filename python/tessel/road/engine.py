@@ -6,6 +6,11 @@ array [px, py, pz, qx, qy, qz, qw, sx, sy, sz], and rebuilds its quaternion from
 "_eulerAngles"; it ignores "_position" and "_scale", so a node without "_trs"
 loads at (0, 0).  The older runtimes ignore "_trs", so a node carrying both sets
 of fields loads in the same place in every 2.x runtime.
+
+The 3.x runtimes (3.8 is their long-term line) read another form altogether:
+sizes and anchors in a cc.UITransform, position, rotation and scale in "_lpos",
+"_lrot", "_lscale" and "_euler", and metas with sub-assets.  That form is
+translated from the finished 2.x object list just before writing (tessel.road.cc3).
 """
 
 import math
@@ -14,8 +19,17 @@ import math
 ENGINES = {
     "2.1": "Creator 2.0 and 2.1",
     "2.4": "Creator 2.0 to 2.4",
+    "3.8": "Creator 3.8",
 }
 DEFAULT_ENGINE = "2.1"
+
+#: ExportOptions fields whose output has no 3.x form yet, with the flag that names
+#: them: such a combination is refused before anything is written.  The CLI checks
+#: its parsed arguments (same names) against this table too; a field an options
+#: object lacks counts as off.
+NOT_CARRIED = {
+    "3.8": {"components": "--components"},
+}
 
 
 def check_engine(engine):
@@ -25,16 +39,44 @@ def check_engine(engine):
     return engine
 
 
+def check_options(options):
+    """Refuse, with a ValueError of one line, export options that ``options.engine`` cannot carry."""
+    engine = check_engine(options.engine)
+    for name, flag in NOT_CARRIED.get(engine, {}).items():
+        if getattr(options, name, None):
+            raise ValueError(f"{flag} is not written in the Creator {engine} form yet: "
+                             f"export without it, or with --engine 2.4")
+    return options
+
+
+def is_3x(engine):
+    """Whether ``engine`` is a 3.x runtime, whose prefabs and metas have the 3.x form."""
+    return check_engine(engine).startswith("3.")
+
+
 def reads_trs(engine):
     """Whether the runtime of ``engine`` places nodes by "_trs" rather than "_position"."""
-    return check_engine(engine) != "2.1"
+    return check_engine(engine) == "2.4"
+
+
+def merge_refusal(engine, prefab_exists):
+    """The one-line reason a re-export for ``engine`` cannot merge into an existing prefab, or None.
+
+    Merging keeps the game team's edits of a prefab by reading it back, which only
+    the 2.x form can do so far: a 3.x prefab has to be written afresh.
+    """
+    if prefab_exists and is_3x(engine):
+        return (f"an existing Creator {engine} prefab cannot be merged yet: "
+                "write the prefab afresh or export into another folder")
+    return None
 
 
 def apply_engine(psd, engine):
     """Give every node of the document's object list the fields the runtime of ``engine`` reads.
 
     Runs after fixPosition, which sets the positions the nodes write; for the
-    default engine it changes nothing.
+    default engine and the 3.x ones (translated later, from the 2.1 fields) it
+    changes nothing.
     """
     if not reads_trs(engine):
         return

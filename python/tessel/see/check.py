@@ -362,10 +362,15 @@ def report(result: CheckResult, out=None) -> None:
 
 
 def _check_command(args, console=None) -> int:
-    try:
-        from tessel.export import ExportOptions
+    from tessel.export import ExportOptions
 
-        options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components)
+    try:
+        options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components,
+                                engine=args.engine)
+    except ValueError as e:  # a combination the engine has no form for
+        print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
+        return EXIT_ERROR
+    try:
         result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
                        options=options)
         output = args.output or f"{Path(args.psd).stem}.check.png"

@@ -246,6 +246,11 @@ def _line_height(label: dict, size: int, drawn: int) -> float:
     return int(lh * size / drawn) if lh else size
 
 
+def field(label: dict, name: str, default):
+    """A label's field ``name`` in either form: "_N$name" (2.x) or "_name" (3.x)."""
+    return label.get("_N$" + name, label.get("_" + name, default))
+
+
 def font_style(label: dict) -> tuple:
     """(family, bold, italic) of a label: its font family, and the engine's bold and italic switches."""
     family = label.get("_N$fontFamily") or label.get("_fontFamily") or ""
@@ -260,7 +265,7 @@ def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
     if not text:
         return None
     drawn = max(1, int(label.get("_fontSize") or 0))
-    overflow = label.get("_N$overflow", NONE)
+    overflow = field(label, "overflow", NONE)
     wrap = overflow == RESIZE_HEIGHT or (overflow in (CLAMP, SHRINK) and label.get("_enableWrapText", True))
     paragraphs = text.split("\n")
     width, height = node.size
@@ -282,8 +287,8 @@ def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
     left = node.world[0] - node.anchor[0] * width * sx
     top = node.world[1] + (1 - node.anchor[1]) * height * sy
     return LabelLayout(lines=lines, font=font, font_size=size, line_height=lh, left=left, top=top, width=width,
-                       height=height, halign=label.get("_N$horizontalAlign", CENTER),
-                       valign=label.get("_N$verticalAlign", BOTTOM), overflow=overflow, scale=(sx, sy))
+                       height=height, halign=field(label, "horizontalAlign", CENTER),
+                       valign=field(label, "verticalAlign", BOTTOM), overflow=overflow, scale=(sx, sy))
 
 
 def _shrink(paragraphs, width, height, drawn, wrap, label, fonts, text):

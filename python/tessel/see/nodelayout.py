@@ -5,7 +5,9 @@ box spans ``position - anchor * size`` to ``position + (1 - anchor) * size``,
 and the root node sits at the canvas centre with the document's size.  A node's
 position is read as the runtime of ``engine`` reads it: "_position" for 2.1,
 "_trs" for 2.4 (a node without it sits at its parent's anchor point, as in that
-runtime); without an engine, "_trs" when the node has one.
+runtime), "_lpos" for 3.8; without an engine, whichever of them the node has.
+A 3.x node keeps its size and anchor in its cc.UITransform, its colour in its
+renderer and an opacity below 255 in a cc.UIOpacity.
 """
 
 from __future__ import annotations
@@ -14,7 +16,7 @@ from dataclasses import dataclass, field
 from typing import Optional
 
 from tessel.see import widgetview
-from tessel.road.engine import check_engine, reads_trs
+from tessel.road.engine import check_engine, is_3x, reads_trs
 
 
 class PreviewError(Exception):
@@ -107,18 +109,38 @@ def _trs_position(obj: dict, index: int, at: int = 0) -> Optional[tuple]:
 
 def _scale(obj: dict, index: int, engine: Optional[str]) -> tuple:
     """The node's (x, y) scale as the runtime of ``engine`` reads it."""
+    if (engine is not None and is_3x(engine)) or (engine is None and "_lpos" in obj):
+        return _pair(obj, "_lscale", "x", "y", (1.0, 1.0))
     found = None if engine is not None and not reads_trs(engine) else _trs_position(obj, index, 7)
     return found if found is not None else _pair(obj, "_scale", "x", "y", (1.0, 1.0))
 
 
 def _local_position(obj: dict, index: int, engine: Optional[str]) -> tuple:
     """Where the runtime of ``engine`` puts a node relative to its parent (None: the fields it has)."""
+    if (engine is not None and is_3x(engine)) or (engine is None and "_lpos" in obj):
+        return _pair(obj, "_lpos", "x", "y", (0.0, 0.0))
     if engine is not None and not reads_trs(engine):
         return _pair(obj, "_position", "x", "y", (0.0, 0.0))
     found = _trs_position(obj, index)
     if found is None:
         return (0.0, 0.0) if engine is not None else _pair(obj, "_position", "x", "y", (0.0, 0.0))
     return found
+
+
+def _components(obj: dict, objects: list, index: int) -> dict:
+    """Every enabled component of a node by its "__type__" (a later one of a type wins)."""
+    parts = {}
+    for ref in obj.get("_components") or ():
+        comp = objects[_ref(ref, f"a component of node {index}", len(objects))]
+        kind = comp.get("__type__") if isinstance(comp, dict) else None
+        if kind and comp.get("_enabled", True):
+            parts[kind] = comp
+    return parts
+
+
+def _sized(obj: dict, objects: list, index: int) -> dict:
+    """Where a node keeps its size: its cc.UITransform (3.x), else the node itself (2.x)."""
+    return _components(obj, objects, index).get("cc.UITransform", obj)
 
 
 def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
@@ -142,7 +164,7 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
     root_obj = objects[root_index]
     if not isinstance(root_obj, dict) or root_obj.get("__type__") != "cc.Node":
         raise PreviewError(f"object {root_index}, the root, is not a cc.Node")
-    width, height = _pair(root_obj, "_contentSize", "width", "height", (0.0, 0.0))
+    width, height = _pair(_sized(root_obj, objects, root_index), "_contentSize", "width", "height", (0.0, 0.0))
     nodes = []
     seen = set()
 
@@ -153,16 +175,20 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
         obj = objects[index]
         if not isinstance(obj, dict) or obj.get("__type__") != "cc.Node":
             raise PreviewError(f"object {index} is a child but not a cc.Node")
-        size = _pair(obj, "_contentSize", "width", "height", (0.0, 0.0))
-        anchor = _pair(obj, "_anchorPoint", "x", "y", (0.5, 0.5))
+        parts = _components(obj, objects, index)
+        sized = parts.get("cc.UITransform", obj)
+        size = _pair(sized, "_contentSize", "width", "height", (0.0, 0.0))
+        anchor = _pair(sized, "_anchorPoint", "x", "y", (0.5, 0.5))
+        own = parts.get("cc.UIOpacity", obj).get("_opacity", 255) / 255
         if parent is None:
             world = (width / 2, height / 2)
-            opacity = obj.get("_opacity", 255) / 255
+            opacity = own
         else:
             local = _local_position(obj, index, engine)
             world = (parent.world[0] + local[0], parent.world[1] + local[1])
-            opacity = parent.opacity * obj.get("_opacity", 255) / 255
-        colour = obj.get("_color") or {}
+            opacity = parent.opacity * own
+        renderer = parts.get("cc.Sprite") or parts.get("cc.Label") or {}
+        colour = (renderer if "_lpos" in obj else obj).get("_color") or {}
         node = Node(
             index=index,
             name=obj.get("_name", ""),
@@ -176,15 +202,8 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
             scale=_scale(obj, index, engine),
         )
         nodes.append(node)
-        for ref in obj.get("_components") or ():
-            comp = objects[_ref(ref, f"a component of node {index}", count)]
-            kind = comp.get("__type__") if isinstance(comp, dict) else None
-            if kind == "cc.Sprite" and comp.get("_enabled", True):
-                node.sprite = comp
-            elif kind == "cc.Label" and comp.get("_enabled", True):
-                node.label = comp
-            if kind and comp.get("_enabled", True):
-                node.parts[kind] = comp
+        node.parts = parts
+        node.sprite, node.label = parts.get("cc.Sprite"), parts.get("cc.Label")
         node.clip = widgetview.clip(node, height)
         for ref in obj.get("_children") or ():
             node.children.append(visit(_ref(ref, f"a child of node {index}", count), node))

@@ -52,6 +52,7 @@ def sprite_frames(folder: Path) -> dict:
 
     The PNG of "X.png.meta" is "X.png" beside it; sub-meta entries without a
     UUID are skipped, and an unreadable meta file is an error that names it.
+    A 3.x sub-meta keeps the frame's trims and borders in its "userData".
     """
     frames = {}
     if not folder.is_dir():
@@ -64,7 +65,9 @@ def sprite_frames(folder: Path) -> dict:
         subs = data.get("subMetas") if isinstance(data, dict) else None
         for sub in (subs or {}).values():
             if isinstance(sub, dict) and isinstance(sub.get("uuid"), str):
-                frames[sub["uuid"]] = Frame(png=meta.with_name(meta.name[: -len(".meta")]), submeta=sub)
+                user = sub.get("userData")
+                frames[sub["uuid"]] = Frame(png=meta.with_name(meta.name[: -len(".meta")]),
+                                            submeta=user if isinstance(user, dict) else sub)
     return frames
 
 
