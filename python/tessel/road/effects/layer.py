@@ -28,8 +28,8 @@ def takes_over(layer, clipped):
 
     psd-tools draws single overlays and strokes as Photoshop does; it leaves out
     shadows and glows, paints several overlays of a kind in the wrong order,
-    shows indexed-colour patterns in grey, and puts a shape's overlays and
-    clipped layers over its own vector stroke.
+    shows indexed-colour patterns in grey, puts a shape's overlays and
+    clipped layers over its own vector stroke, and strokes a shape along its path.
     """
     effects = enabled_effects(layer)
     kinds = [effect.kind for effect in effects]
@@ -41,7 +41,9 @@ def takes_over(layer, clipped):
            and getattr(effect.key(b"PntT"), "enum", b"") == b"Ptrn" for effect in effects):
         return True
     overlaid = any(kind in _OVERLAYS for kind in kinds)
-    return (overlaid or clipped) and _has_vector_stroke(layer)
+    # psd-tools strokes a shape along its path; Photoshop along its pixels,
+    # which differ where the shape shows only its own stroke.
+    return _has_vector_stroke(layer) and (overlaid or clipped or "Stroke" in kinds)
 
 
 def _has_vector_stroke(layer):
