@@ -180,3 +180,8 @@ def union(a, b):
     if b is None:
         return a
     return (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+
+
+def intersection(a, b):
+    """The box both boxes ``a`` and ``b`` cover (empty boxes come out with right <= left or bottom <= top)."""
+    return (max(a[0], b[0]), max(a[1], b[1]), min(a[2], b[2]), min(a[3], b[3]))
