@@ -83,6 +83,7 @@ def draw(layer, content, own, viewport, clipped):
     warnings = []
     below_rgb, below_alpha = np.zeros_like(rgb), np.zeros_like(alpha)
     vector_done = False
+    traced = None
     effects = enabled_effects(layer)
     # The shape's own stroke is drawn again only where something now covers it.
     covered = clipped or any(effect.kind in _OVERLAYS or effect.kind in ("InnerGlow", "InnerShadow")
@@ -113,7 +114,9 @@ def draw(layer, content, own, viewport, clipped):
                 paint, coverage = np.asarray(found[0], np.float32), found[1] * effect.opacity
             elif effect.kind == "Stroke":
                 paint, weight = _paint_of(effect, layer, viewport)
-                within, beside = strokes.band(effect, shape, viewport, layer._psd)
+                if traced is None:
+                    traced = strokes.traced(layer, viewport, shape)
+                within, beside = strokes.band(effect, traced, viewport, layer._psd)
                 coverage = (within * weight, beside * weight)
             else:
                 paint, coverage = _paint_of(effect, layer, viewport)

@@ -19,6 +19,26 @@ def band(effect, alpha, viewport, psd):
     return inside, coverage - inside
 
 
+def traced(layer, viewport, alpha):
+    """The coverage a stroke effect follows: a filled shape's path with its pixels, else the pixels (``alpha``).
+
+    A shape whose fill fades out is still stroked all round its path; a shape
+    that shows only its own stroke is stroked along that stroke's pixels.
+    """
+    from psd_tools.composite import vector
+
+    try:
+        if layer.kind != "shape" or not layer.has_vector_mask():
+            return alpha
+        if layer.has_stroke() and not layer.stroke.fill_enabled:
+            return alpha
+        path = np.asarray(vector.draw_vector_mask(layer, tuple(viewport)), np.float32)
+    except (AttributeError, KeyError, TypeError, ValueError):
+        return alpha
+    path = path[..., 0] if path.ndim == 3 else path
+    return np.maximum(alpha, path)
+
+
 def vector_stroke(layer, viewport, own_rgb, own_alpha):
     """(paint, share): what of each pixel of a shape layer is its own vector stroke, and its colour; or None.
 
