@@ -249,3 +249,20 @@ def shown(layer, options):
     if isinstance(layer, (reader.Group, reader.TypeLayer, reader.PixelLayer)):
         return True
     return options.all_layers and sprite_kind(layer)
+
+
+def effect_warnings(document, options):
+    """One line for each effect of an exported layer that its sprite will not show (with --styles)."""
+    if options is None or not options.styles:
+        return []
+    document = getattr(document, "_origin", document)
+    reader = _reader()
+    lines = []
+    for layer in document.descendants():
+        if isinstance(layer, reader.Group) or not shown(layer, options) or not _becomes_sprite(layer, options):
+            continue
+        if layer.clipping and _merged(layer, options):
+            continue
+        if styles.changes_pixels(layer):
+            lines += styles.undrawn_effects(layer)
+    return lines

@@ -146,6 +146,11 @@ def render(layer, viewport, clipped=True):
     return image
 
 
+def undrawn_effects(layer):
+    """One warning line for each effect of ``layer`` that :func:`render` will not draw."""
+    return effects.undrawn(layer, any(_kept(candidate) for candidate in layer.clip_layers))
+
+
 def _kept(candidate):
     return candidate.is_visible() and exported_name(candidate)
 

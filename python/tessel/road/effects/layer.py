@@ -13,7 +13,7 @@ import numpy as np
 from PIL import Image
 
 from tessel.road.effects import blend, glows, paints, shadows, strokes
-from tessel.road.effects.descriptors import DRAWN, OUTER, enabled_effects
+from tessel.road.effects.descriptors import DRAWN, OUTER, color, enabled_effects
 
 _BESIDE_MODES = ("NORMAL", "MULTIPLY")
 _OVERLAYS = ("PatternOverlay", "GradientOverlay", "ColorOverlay")
@@ -53,6 +53,31 @@ def _has_vector_stroke(layer):
         return False
 
 
+def why_not(effect):
+    """Why tessel cannot draw ``effect``, as far as its descriptor tells, or None."""
+    if effect.kind not in DRAWN:
+        return "tessel does not draw this effect"
+    if effect.mode not in blend.MODES:
+        return f"blend mode {effect.mode.lower()}"
+    if effect.kind in OUTER and effect.mode not in _BESIDE_MODES:
+        return f"a sprite cannot {effect.mode.lower()} onto what lies below it"
+    if effect.kind in _COVERAGE and color(getattr(effect.view, "color", None)) is None:
+        return "a gradient, or a colour that is neither RGB nor grey"
+    return None
+
+
+def undrawn(layer, clipped):
+    """One warning line for each effect of ``layer`` that its image will not show."""
+    if not takes_over(layer, clipped):
+        return []
+    return [_line(layer, effect, why) for effect in enabled_effects(layer)
+            for why in [why_not(effect)] if why is not None]
+
+
+def _line(layer, effect, why):
+    return f"layer {str(layer.name)!r}: its {effect.name} is not drawn ({why})"
+
+
 def _arrays(image):
     data = np.asarray(image.convert("RGBA"), np.float32) / 255
     return data[..., :3], data[..., 3]
@@ -90,17 +115,12 @@ def draw(layer, content, own, viewport, clipped):
                              for effect in effects)
 
     def skip(effect, why):
-        warnings.append(f"layer {str(layer.name)!r}: its {effect.name} is not drawn ({why})")
+        warnings.append(_line(layer, effect, why))
 
     for effect in effects:
-        if effect.kind not in DRAWN:
-            skip(effect, "tessel does not draw this effect")
-            continue
-        if effect.mode not in blend.MODES:
-            skip(effect, f"blend mode {effect.mode.lower()}")
-            continue
-        if effect.kind in OUTER and effect.mode not in _BESIDE_MODES:
-            skip(effect, f"a sprite cannot {effect.mode.lower()} onto what lies below it")
+        why = why_not(effect)
+        if why is not None:
+            skip(effect, why)
             continue
         if effect.kind == "Stroke" and not vector_done:
             rgb, alpha = _vector_stroke(layer, viewport, rgb, alpha, covered, own)
