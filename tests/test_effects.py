@@ -72,3 +72,62 @@ def test_an_effect_tessel_cannot_draw_is_one_warning_and_the_rest_is_drawn(tmp_p
     with Image.open(image) as drawn:
         # The drop shadow is drawn: the sprite reaches below and right of the star (global light from 30 degrees).
         assert drawn.size[0] > star.width and drawn.size[1] > star.height
+
+
+@pytest.mark.parametrize("angle, expected", [(90, (0, 4)), (0, (-4, 0)), (180, (4, 0)), (-90, (0, -4)), (45, (-3, 3))])
+def test_a_shadow_falls_away_from_the_light(angle, expected):
+    from tessel.road.effects.coverage import offset
+
+    assert offset(4, angle) == expected
+
+
+def test_spread_grows_round_not_square():
+    import numpy as np
+
+    from tessel.road.effects.coverage import grow
+
+    dot = np.zeros((21, 21), np.float32)
+    dot[10, 10] = 1.0
+    grown = grow(dot, 6)
+    assert grown[10, 16] > 0.9 and grown[4, 10] > 0.9
+    assert grown[4, 4] == 0.0  # a square would reach the corner, 8.5 px away
+
+
+def test_an_indexed_colour_pattern_keeps_its_colours(tmp_path):
+    import numpy as np
+    from PIL import Image
+
+    export_psd(shared("effects-pattern-overlay-1.psd"), tmp_path, BOTH)
+    with Image.open(next(tmp_path.rglob("*_Star1.png"))) as drawn:
+        pixels = np.asarray(drawn.convert("RGBA"), np.float32)
+    shown = pixels[pixels[..., 3] == 255][:, :3]
+    # Grass and leaves: far from grey.
+    assert (shown.max(axis=1) - shown.min(axis=1)).mean() > 40
+
+
+def test_several_shadows_of_the_multi_key_are_all_drawn(tmp_path):
+    import copy
+
+    import numpy as np
+    from PIL import Image
+    from psd_tools.psd.descriptor import Bool, Double
+
+    psd = PSDImage.open(shared("effects-color-overlay-3.psd"))
+    block = next(value for value in psd[1].tagged_blocks.values()
+                 if b"masterFXSwitch" in getattr(value, "data", {}))
+    first = block.data[b"dropShadowMulti"][0]
+    _turned_on(first, b"Nrml")
+    first[b"Opct"].value = 100.0
+    second = copy.deepcopy(first)
+    # Black falls down-right (global light), blue straight up.
+    second[b"uglg"], second[b"lagl"].value = Bool(False), -90.0
+    second[b"Clr "][b"Bl  "] = Double(255.0)
+    block.data[b"dropShadowMulti"].append(second)
+    path = tmp_path / "shadows.psd"
+    psd.save(path)
+
+    export_psd(path, tmp_path / "out", BOTH)
+    with Image.open(next((tmp_path / "out").rglob("*_Star1.png"))) as drawn:
+        pixels = np.asarray(drawn.convert("RGBA"))
+    colours = {tuple(int(v) for v in pixel[:3]) for pixel in pixels[pixels[..., 3] > 0]}
+    assert (0, 0, 0) in colours and (0, 0, 255) in colours
