@@ -34,6 +34,8 @@ def shared(name):
     "effects-inner-glow-1.psd",  # screened, from the edge
     "effects-inner-glow-3.psd",  # screened, from the centre, choked
     "effects-stroke-2-vector-color.psd",  # a stroke effect along a shape's own stroke
+    "effects-stroke-1-raster-pattern.psd",  # a pattern stroke, tiled from the layer's reference point
+    "effects-pattern-overlay-3.psd",  # an indexed-colour pattern on a shape
     "clipping-shape-with-clip-stroke.psd",  # a shape's stroke over the layer clipped to it
     "layer-types-artboard.psd",  # fills shown only within their artboards
 ])

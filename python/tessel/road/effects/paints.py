@@ -82,8 +82,28 @@ def _panel(psd, descriptor):
     return rgb, alpha
 
 
+def _pattern_origin(effect, layer):
+    """Where a pattern's tiles start: at the layer's reference point when linked with the layer, else the document's corner."""
+    from psd_tools.constants import Tag
+
+    x = y = 0.0
+    if effect.key(b"Algn", effect.key(b"Lnkd", False)):
+        point = layer.tagged_blocks.get_data(Tag.REFERENCE_POINT)
+        if point is not None and len(point) == 2:
+            x, y = float(point[0]), float(point[1])
+        else:
+            x, y = layer.bbox[0], layer.bbox[1]
+    phase = effect.key(b"phase")
+    try:
+        x += float(phase.get(b"Hrzn", 0.0))
+        y += float(phase.get(b"Vrtc", 0.0))
+    except (AttributeError, TypeError, ValueError):
+        pass
+    return int(round(x)), int(round(y))
+
+
 def pattern(effect, layer, psd, viewport):
-    """The effect's pattern tiled over ``viewport`` from the layer's corner (or the document's)."""
+    """The effect's pattern tiled over ``viewport`` from its origin."""
     rgb, alpha = _panel(psd, effect.descriptor)
     scale = effect.number("scale", 100.0) / 100
     if abs(scale - 1) > 1e-6 and scale > 0:
@@ -91,7 +111,7 @@ def pattern(effect, layer, psd, viewport):
         rgb = np.stack([np.asarray(Image.fromarray(rgb[..., i]).resize(size, Image.BILINEAR)) for i in range(3)], 2)
         if alpha is not None:
             alpha = np.asarray(Image.fromarray(alpha).resize(size, Image.BILINEAR))
-    box = _anchor(effect, layer, psd.size) if effect.key(b"Algn", None) is not None else (0, 0)
+    box = _pattern_origin(effect, layer)
     height, width = viewport[3] - viewport[1], viewport[2] - viewport[0]
     rows = (np.arange(height) + viewport[1] - box[1]) % rgb.shape[0]
     cols = (np.arange(width) + viewport[0] - box[0]) % rgb.shape[1]
