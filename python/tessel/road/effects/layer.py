@@ -13,7 +13,7 @@ import numpy as np
 from PIL import Image
 
 from tessel.road.effects import blend, glows, paints, shadows, strokes
-from tessel.road.effects.descriptors import DRAWN, OUTER, color, enabled_effects
+from tessel.road.effects.descriptors import DRAWN, OUTER, color, enabled_effects, enum
 
 _BESIDE_MODES = ("NORMAL", "MULTIPLY")
 _OVERLAYS = ("PatternOverlay", "GradientOverlay", "ColorOverlay")
@@ -37,8 +37,8 @@ def takes_over(layer, clipped):
         return True
     if any(kinds.count(kind) > 1 for kind in _OVERLAYS):
         return True
-    if any(effect.kind == "PatternOverlay" or effect.kind == "Stroke" and effect.key(b"PntT") is not None
-           and getattr(effect.key(b"PntT"), "enum", b"") == b"Ptrn" for effect in effects):
+    if any(effect.kind == "PatternOverlay" or effect.kind == "Stroke" and enum(effect.key(b"PntT")) == b"Ptrn"
+           for effect in effects):
         return True
     overlaid = any(kind in _OVERLAYS for kind in kinds)
     # psd-tools strokes a shape along its path; Photoshop along its pixels,
