@@ -37,6 +37,7 @@ def shared(name):
     "effects-stroke-1-raster-pattern.psd",  # a pattern stroke, tiled from the layer's reference point
     "effects-pattern-overlay-3.psd",  # an indexed-colour pattern on a shape
     "clipping-shape-with-clip-stroke.psd",  # a shape's stroke over the layer clipped to it
+    "clipping-group-with-clip-stroke-effect.psd",  # a group's stroke over the layer clipped to the group
     "layer-types-artboard.psd",  # fills shown only within their artboards
 ])
 def test_effects_look_as_photoshop_draws_them(name):

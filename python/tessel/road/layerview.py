@@ -81,7 +81,9 @@ def _child_views(group, options):
     reader = _reader()
     views = []
     for layer in group:
-        if isinstance(layer, reader.Group):
+        if isinstance(layer, reader.Group) and _becomes_sprite(layer, options):
+            views.append(_rendered(layer, clipped=True))
+        elif isinstance(layer, reader.Group):
             views.append(_view_of(layer, options))
         elif options.styles and layer.clipping and _merged(layer, options):
             continue
@@ -94,6 +96,10 @@ def _child_views(group, options):
 
 def _becomes_sprite(layer, options):
     reader = _reader()
+    if isinstance(layer, reader.Group):
+        # A group Photoshop draws effects or clipped layers on is one image:
+        # its effects trace, and its clipped layers clip to, all of it at once.
+        return options.styles and styles.styled_group(layer)
     if isinstance(layer, reader.PixelLayer):
         return options.styles
     return options.all_layers and sprite_kind(layer)
@@ -259,7 +265,7 @@ def effect_warnings(document, options):
     reader = _reader()
     lines = []
     for layer in document.descendants():
-        if isinstance(layer, reader.Group) or not shown(layer, options) or not _becomes_sprite(layer, options):
+        if not shown(layer, options) or not _becomes_sprite(layer, options):
             continue
         if layer.clipping and _merged(layer, options):
             continue

@@ -155,9 +155,32 @@ def _kept(candidate):
     return candidate.is_visible() and exported_name(candidate)
 
 
+def styled_group(group):
+    """Whether Photoshop draws effects on ``group`` or clips layers to it (which a group's node cannot show)."""
+    try:
+        drawn = group.effects.enabled and any(effect.enabled for effect in group.effects)
+    except (AttributeError, KeyError, TypeError, ValueError):
+        drawn = False
+    return drawn or any(_kept(candidate) for candidate in group.clip_layers)
+
+
+def _within(candidate, group):
+    up = getattr(candidate, "parent", None)
+    while up is not None:
+        if up is group:
+            return True
+        if not up.is_visible() or not exported_name(up):
+            return False
+        up = getattr(up, "parent", None)
+    return False
+
+
 def _composite(copy, viewport, clipped):
     def keep(candidate):
-        return candidate is copy or clipped and _kept(candidate)
+        if candidate is copy:
+            return True
+        # A group's own layers, and the layers clipped to it.
+        return _kept(candidate) and (clipped or _within(candidate, copy._shown))
 
     try:
         image = copy.composite(viewport=viewport and tuple(viewport), color=1.0, alpha=0.0, layer_filter=keep)
