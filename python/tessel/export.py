@@ -234,6 +234,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
 
 def _export(path, outdir, options, progress, on_skipped):
     from tessel import nodeweave
+    from tessel.road import layerview
     from tessel.widgets.steps import NoWidgets, Widgets
 
     name = document_name(path)
@@ -245,6 +246,7 @@ def _export(path, outdir, options, progress, on_skipped):
             on_skipped(line)
 
     psd = open_document(path, unknown, options)
+    effect_warnings = layerview.effect_warnings(psd.layer, options)
     inside = Inside(outdir)
 
     widgets = Widgets(psd) if options.components else NoWidgets()
@@ -314,7 +316,7 @@ def _export(path, outdir, options, progress, on_skipped):
                         images=len(images), collisions=len(naming.warnings), skipped=skipped,
                         left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
                         warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
-                        + warnings)
+                        + warnings + effect_warnings)
 
 
 def _save_cache(cache):

@@ -81,7 +81,9 @@ def _child_views(group, options):
     reader = _reader()
     views = []
     for layer in group:
-        if isinstance(layer, reader.Group):
+        if isinstance(layer, reader.Group) and _becomes_sprite(layer, options):
+            views.append(_rendered(layer, clipped=True))
+        elif isinstance(layer, reader.Group):
             views.append(_view_of(layer, options))
         elif options.styles and layer.clipping and _merged(layer, options):
             continue
@@ -94,6 +96,10 @@ def _child_views(group, options):
 
 def _becomes_sprite(layer, options):
     reader = _reader()
+    if isinstance(layer, reader.Group):
+        # A group Photoshop draws effects or clipped layers on is one image:
+        # its effects trace, and its clipped layers clip to, all of it at once.
+        return options.styles and styles.styled_group(layer)
     if isinstance(layer, reader.PixelLayer):
         return options.styles
     return options.all_layers and sprite_kind(layer)
@@ -115,10 +121,24 @@ def _base_of(clipped):
     return None
 
 
+def _artboard(layer):
+    """The box of the artboards ``layer`` lies in (Photoshop shows nothing of it outside), or None."""
+    frame = None
+    up = getattr(layer, "parent", None)
+    while up is not None:
+        if getattr(up, "kind", None) == "artboard":
+            frame = tuple(up.bbox) if frame is None else styles.intersection(frame, up.bbox)
+        up = getattr(up, "parent", None)
+    return frame
+
+
 def _sprite(layer, options):
     """What the builder reads for ``layer``, which becomes a sprite: a view with its box and image."""
     if options.styles and styles.changes_pixels(layer):
         return _rendered(layer, clipped=True)
+    frame = _artboard(layer)
+    if options.styles and frame is not None and styles.intersection(frame, layer.bbox) != tuple(layer.bbox):
+        return _rendered(layer, clipped=False)
     if isinstance(layer, _reader().PixelLayer):
         # Shown as it is stored: the layer itself, exactly as without the options.
         return layer
@@ -129,7 +149,8 @@ def _sprite(layer, options):
 
 
 def _rendered(layer, clipped):
-    box = tuple(layer.bbox)
+    frame = _artboard(layer)
+    box = tuple(layer.bbox) if frame is None else styles.intersection(frame, layer.bbox)
     empty = box[0] >= box[2] or box[1] >= box[3]
     margin = styles.reach(layer)
 
@@ -143,6 +164,8 @@ def _rendered(layer, clipped):
     # psd-tools draws on without a viewport): draw it on a larger canvas once,
     # and the box becomes what was painted, never less than the layer's own.
     canvas = None if empty else (box[0] - margin, box[1] - margin, box[2] + margin, box[3] + margin)
+    if frame is not None:
+        canvas = frame if canvas is None else styles.intersection(canvas, frame)
     image = draw(canvas)
     origin = (0, 0) if canvas is None else canvas[:2]
     painted = styles.painted_box(image, origin) if image is not None else None
@@ -232,3 +255,20 @@ def shown(layer, options):
     if isinstance(layer, (reader.Group, reader.TypeLayer, reader.PixelLayer)):
         return True
     return options.all_layers and sprite_kind(layer)
+
+
+def effect_warnings(document, options):
+    """One line for each effect of an exported layer that its sprite will not show (with --styles)."""
+    if options is None or not options.styles:
+        return []
+    document = getattr(document, "_origin", document)
+    reader = _reader()
+    lines = []
+    for layer in document.descendants():
+        if not shown(layer, options) or not _becomes_sprite(layer, options):
+            continue
+        if layer.clipping and _merged(layer, options):
+            continue
+        if styles.changes_pixels(layer):
+            lines += styles.undrawn_effects(layer)
+    return lines

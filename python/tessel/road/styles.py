@@ -1,15 +1,19 @@
 """A layer rendered as Photoshop shows it: layer style effects, masks and the layers clipped to it.
 
-psd-tools does the rendering (``Layer.composite``); it draws vector strokes and
-gradients only with its optional composite packages, which ``tessel[styles]``
-brings in.
+psd-tools renders the layer (``Layer.composite``), its masks and clipped
+layers, and the single overlays and strokes it draws as Photoshop does; it
+draws vector strokes and gradients only with its optional composite packages,
+which ``tessel[styles]`` brings in.  Where psd-tools leaves effects out or
+draws them otherwise (shadows, glows, several overlays of a kind, patterns),
+it renders the layer without effects and tessel.road.effects draws them all.
 """
 
 import importlib.util
 import math
 
-from tessel.road import shadows
+from tessel import log
 from tessel.errors import DocumentError
+from tessel.road.effects import layer as effects
 
 #: The packages psd-tools' composite extra adds, by import name.
 EXTRAS = ("aggdraw", "scipy")
@@ -74,23 +78,44 @@ def reach(layer):
 _UNFADED = {}
 
 
-def _unfaded_class(cls):
+class _NoEffects:
+    """What a layer without effects answers psd-tools about its effects."""
+
+    enabled = False
+    items = []
+    scale = 100.0
+
+    def find(self, name, enabled=True):
+        return iter(())
+
+    def __iter__(self):
+        return iter(())
+
+    def __len__(self):
+        return 0
+
+
+def _unfaded_class(cls, bare):
     # The node carries the layer's opacity; its image must not carry it too.
     # A copy of the layer reads everything from the same record, except its
     # opacity, and its clipped layers, which psd-tools finds by the layer's own
-    # place among its siblings, where the copy is not.
-    if cls not in _UNFADED:
-        _UNFADED[cls] = type(cls.__name__, (cls,), {
+    # place among its siblings, where the copy is not.  A bare copy shows no
+    # effects either: tessel draws them.
+    if (cls, bare) not in _UNFADED:
+        members = {
             "__module__": __name__,
             "opacity": property(lambda self: 255),
             "clip_layers": property(lambda self: self._shown.clip_layers),
-        })
-    return _UNFADED[cls]
+        }
+        if bare:
+            members.update(effects=property(lambda self: _NoEffects()), has_effects=lambda self: False)
+        _UNFADED[(cls, bare)] = type(cls.__name__, (cls,), members)
+    return _UNFADED[(cls, bare)]
 
 
-def unfaded(layer):
-    """A stand-in for ``layer`` that psd-tools composites at full opacity."""
-    cls = _unfaded_class(type(layer))
+def unfaded(layer, bare=False):
+    """A stand-in for ``layer`` that psd-tools composites at full opacity (and, ``bare``, without effects)."""
+    cls = _unfaded_class(type(layer), bare)
     copy = cls.__new__(cls)
     copy.__dict__.update(layer.__dict__)
     copy._shown = layer
@@ -106,22 +131,65 @@ def render(layer, viewport, clipped=True):
     With ``clipped`` the visible, exported layers clipped to it are merged in.
     Returns an RGBA image of the viewport's size, or None for an empty viewport.
     """
-    copy = unfaded(layer)
+    clips = clipped and any(_kept(candidate) for candidate in layer.clip_layers)
+    if not effects.takes_over(layer, clips):
+        return _composite(unfaded(layer), viewport, clipped)
+    if viewport is None:
+        viewport = (0, 0) + tuple(layer._psd.size)
+    content = _composite(unfaded(layer, bare=True), viewport, clipped)
+    if content is None:
+        return None
+    alone = _composite(unfaded(layer, bare=True), viewport, False) if clips else content
+    image, warnings = effects.draw(layer, content, alone, tuple(viewport), clips)
+    for line in warnings:
+        log.d(line)
+    return image
 
+
+def undrawn_effects(layer):
+    """One warning line for each effect of ``layer`` that :func:`render` will not draw."""
+    return effects.undrawn(layer, any(_kept(candidate) for candidate in layer.clip_layers))
+
+
+def _kept(candidate):
+    return candidate.is_visible() and exported_name(candidate)
+
+
+def styled_group(group):
+    """Whether Photoshop draws effects on ``group`` or clips layers to it (which a group's node cannot show)."""
+    try:
+        drawn = group.effects.enabled and any(effect.enabled for effect in group.effects)
+    except (AttributeError, KeyError, TypeError, ValueError):
+        drawn = False
+    return drawn or any(_kept(candidate) for candidate in group.clip_layers)
+
+
+def _within(candidate, group):
+    up = getattr(candidate, "parent", None)
+    while up is not None:
+        if up is group:
+            return True
+        if not up.is_visible() or not exported_name(up):
+            return False
+        up = getattr(up, "parent", None)
+    return False
+
+
+def _composite(copy, viewport, clipped):
     def keep(candidate):
         if candidate is copy:
             return True
-        return clipped and candidate.is_visible() and exported_name(candidate)
+        # A group's own layers, and the layers clipped to it.
+        return _kept(candidate) and (clipped or _within(candidate, copy._shown))
 
     try:
         image = copy.composite(viewport=viewport and tuple(viewport), color=1.0, alpha=0.0, layer_filter=keep)
     except ImportError as e:
         raise StylesUnavailable(f"cannot render this layer without psd-tools' composite packages: {INSTALL}",
-                                layer) from e
+                                copy._shown) from e
     if image is None:
         return None
-    image = image if image.mode == "RGBA" else image.convert("RGBA")
-    return shadows.under(layer, image)
+    return image if image.mode == "RGBA" else image.convert("RGBA")
 
 
 def painted_box(image, origin):
@@ -140,3 +208,8 @@ def union(a, b):
     if b is None:
         return a
     return (min(a[0], b[0]), min(a[1], b[1]), max(a[2], b[2]), max(a[3], b[3]))
+
+
+def intersection(a, b):
+    """The box both boxes ``a`` and ``b`` cover (empty boxes come out with right <= left or bottom <= top)."""
+    return (max(a[0], b[0]), max(a[1], b[1]), min(a[2], b[2]), min(a[3], b[3]))
