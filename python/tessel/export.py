@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, metamerge
+from tessel.road import fileids, imagenames, leftout, metamerge, prefabmerge
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
@@ -48,6 +48,9 @@ class ExportOptions:
     png_compression: Optional[int] = None
     #: the most objects the PSD reader parses from one document (None: no limit; see tessel.road.parselimits)
     max_objects: Optional[int] = DEFAULT_MAX_OBJECTS
+    #: write the prefab from the export alone, dropping what the game team added to it in the
+    #: editor (default: merge, see tessel.road.prefabmerge)
+    fresh_prefab: bool = False
 
     def __post_init__(self):
         check_engine(self.engine)
@@ -255,9 +258,12 @@ def _export(path, outdir, options, progress, on_skipped):
     # naming itself, before anything is written.
     nodeweave.refleshIdAndCreateMeta(psd)
     widgets.link(merge=not options.fresh_meta)
+    fileids.assign(psd)
     metas = None if options.fresh_meta else metamerge.plan(psd)
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
+    # An existing prefab that cannot be merged into fails here, naming itself.
+    merged, merge_warnings = (None, []) if options.fresh_prefab else prefabmerge.plan(psd, prefab_path)
     folder = inside.check(os.path.join(outdir, name))
     # Layers share an image name only when their images are the same (see
     # imagenames); one of them writes it.
@@ -281,7 +287,7 @@ def _export(path, outdir, options, progress, on_skipped):
             for tmp, target in staged:
                 if tmp != target:
                     os.replace(tmp, target)
-            nodeweave.saveToPrefab(psd, prefab_path)
+            prefabmerge.save(psd, prefab_path, merged)
             metamerge.save(psd, metas)
             widgets.save_metas()
             cached, warnings = _save_cache(writer.cache)
@@ -302,7 +308,7 @@ def _export(path, outdir, options, progress, on_skipped):
                         images=len(images), collisions=len(naming.warnings), skipped=skipped,
                         left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
                         warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
-                        + warnings)
+                        + merge_warnings + warnings)
 
 
 def _save_cache(cache):

@@ -1,0 +1,396 @@
+"""The prefab merged with the one on disk, so a re-export keeps what the game team did to it in the editor.
+
+The merge works on object lists as the file holds them: JSON objects in
+written order, tied together by ``{"__id__": n}``.  The export's list and the
+file's are read alike, nodes are matched by their file id (for a prefab written
+before file ids were stable, by the path of their names), and one list is made:
+
+- the export's nodes and their components, with the keys the export derives
+  from the PSD (:data:`OWNED`) from the export, every other key as the file has
+  it, in the file's key order (a key only the export writes follows the key
+  before it in the export's order);
+- the file's objects the export does not make (components, scripts, nodes, the
+  objects they refer to) where they were: under the same node, after the same
+  sibling;
+- nodes of layers since deleted are left out, with everything the team had put
+  on or under them (one warning each), and references to left-out objects
+  become null (one warning each).
+
+The merged list is in the engine serializer's order (each object where a walk
+of the references from the cc.Prefab first meets it), which is the export's
+own order when the team added nothing: merging an unchanged document into its
+own prefab gives the same text.
+"""
+
+import json
+import os
+
+from tessel.errors import DocumentError, describe
+from tessel.road import fileids
+from tessel.road.prefabform import Form, Refusal
+
+#: Per "__type__", the keys of the 2.x form whose values the export derives from the PSD.
+#: Every key of a component not listed is the team's once the file holds it.
+_COMPONENT = {"_name", "node"}
+_BUTTON = _COMPONENT | {
+    "_N$target", "_N$normalSprite", "_N$pressedSprite", "pressedSprite",
+    "_N$hoverSprite", "hoverSprite", "_N$disabledSprite",
+}
+_SCROLL = _COMPONENT | {"horizontal", "vertical", "_N$content", "content"}
+OWNED = {
+    "cc.Prefab": {"data"},
+    "cc.PrefabInfo": {"root", "asset", "fileId"},
+    "cc.Node": {
+        "_name", "_parent", "_children", "_active", "_level", "_components", "_prefab",
+        "_opacity", "_color", "_contentSize", "_anchorPoint", "_position", "_scale", "_trs",
+    },
+    "cc.Sprite": _COMPONENT | {"_spriteFrame", "_type"},
+    "cc.Label": _COMPONENT | {
+        "_string", "_N$string", "_fontSize", "_lineHeight", "_enableWrapText",
+        "_N$horizontalAlign", "_N$verticalAlign", "_N$overflow",
+    },
+    "cc.Button": _BUTTON,
+    "cc.Toggle": _BUTTON | {"_N$isChecked", "checkMark"},
+    "cc.ToggleContainer": _COMPONENT,
+    "cc.ProgressBar": _COMPONENT | {"_N$totalLength", "_N$barSprite", "_N$mode", "_N$progress"},
+    "cc.ScrollView": _SCROLL,
+    "cc.PageView": _SCROLL | {"_N$indicator"},
+    "cc.PageViewIndicator": _COMPONENT | {"spriteFrame", "direction", "cellSize", "spacing"},
+    "cc.Mask": _COMPONENT,
+    "cc.Layout": _COMPONENT | {
+        "_layoutSize", "_N$layoutType", "_N$paddingLeft", "_N$paddingRight", "_N$paddingTop",
+        "_N$paddingBottom", "_N$spacingX", "_N$spacingY",
+    },
+}
+#: Keys the team's value stays in unless the export changed the key they go with:
+#: a sprite's size mode follows when the layer name switched it between simple and sliced.
+FOLLOWS = {"cc.Sprite": {"_sizeMode": "_type"}}
+#: Elements of a node's "_trs" ([px, py, pz, qx, qy, qz, qw, sx, sy, sz]) that the export derives.
+TRS_OWNED = (0, 1, 7, 8, 9)
+
+
+class _Slot:
+    """One object of the merged list: the export's (``e``), the file's (``f``), or both matched."""
+
+    __slots__ = ("e", "f", "index", "data")
+
+    def __init__(self, e=None, f=None):
+        self.e, self.f = e, f
+        self.index = None
+        self.data = None
+
+
+def read(path):
+    """The object list of the prefab file at ``path``; DocumentError naming it when it is not JSON."""
+    try:
+        with open(path, "rb") as f:
+            return json.loads(f.read().decode("utf-8", "surrogatepass"))
+    except (ValueError, UnicodeDecodeError) as e:
+        raise _refused(path, f"not a JSON file ({describe(e)})") from e
+    except OSError as e:
+        raise DocumentError(f"cannot read {path}: {describe(e)}") from e
+
+
+def _refused(path, why):
+    return DocumentError(f"{path}: {why}; --fresh-prefab overwrites it")
+
+
+def merge(exported, existing, uuid, path):
+    """The merged object list and the warning lines; ``existing`` is refused (DocumentError) when foreign or broken.
+
+    ``exported`` and ``existing`` are object lists (the export's, the file's),
+    ``uuid`` the prefab's UUID, ``path`` the file's name for the messages.
+    """
+    try:
+        mine, theirs = Form(exported), Form(existing, uuid)
+    except Refusal as e:
+        raise _refused(path, str(e)) from None
+    return _Merge(mine, theirs, uuid).run()
+
+
+class _Merge:
+    def __init__(self, mine, theirs, uuid):
+        self.e, self.f, self.uuid = mine, theirs, uuid
+        self.warnings = []
+        self.eslot = [_Slot(e=i) for i in range(len(mine.objects))]
+        self.fslot = {}  # file index -> its slot, or None when left out
+        self.kept = set()  # file indices of the team's nodes and components
+
+    def run(self):
+        self._match()
+        self._keep()
+        order = self._order()
+        return [self._emit(slot.data) for slot in order], self.warnings
+
+    # -- which file objects are whose ----------------------------------------
+
+    def _pair(self, e, f):
+        self.eslot[e].f = f
+        self.fslot[f] = self.eslot[e]
+
+    def _match(self):
+        e, f = self.e, self.f
+        self._pair(0, 0)
+        pairs = {e.root: f.root}
+        by_id = {}
+        for node in f.nodes:
+            by_id.setdefault(f.file_id(node), node)
+        taken = {f.root}
+        legacy = not fileids.is_exported(self.uuid, f.file_id(f.root))
+        by_path = {}
+        if legacy:
+            for node in f.nodes:
+                by_path.setdefault(f.path(node), node)
+        for node in e.nodes:
+            if node == e.root:
+                continue
+            other = by_id.get(e.file_id(node))
+            if other is None and legacy:
+                other = by_path.get(e.path(node))
+            if other is not None and other not in taken:
+                pairs[node] = other
+                taken.add(other)
+        for node, other in pairs.items():
+            self._pair(node, other)
+            if e.info[node] is not None and f.info[other] is not None:
+                self._pair(e.info[node], f.info[other])
+            free = list(f.components[other])
+            for component in e.components[node]:
+                kind = e.type(component)
+                match = next((c for c in free if f.type(c) == kind), None)
+                if match is not None:
+                    free.remove(match)
+                    self._pair(component, match)
+
+    def _made_by_export(self, index):
+        """Whether a file object the export no longer makes came from an earlier export (else: the team's)."""
+        obj = self.f.objects[index]
+        if isinstance(obj.get("_id"), int) and not isinstance(obj.get("_id"), bool):
+            return True  # the export's own writing, not yet saved by the editor
+        return self.f.is_node(index) and fileids.is_exported(self.uuid, self.f.file_id(index))
+
+    def _keep(self):
+        """Decide the fate of every file node and component the export did not match."""
+        f = self.f
+        for node in f.nodes:  # parents before children
+            if node in self.fslot:
+                alive = True
+            else:
+                parent = f.parent[node]
+                alive = self.fslot.get(parent) is not None and not self._made_by_export(node)
+                if alive:
+                    self._keep_object(node)
+                    if f.info[node] is not None:
+                        self._keep_object(f.info[node])
+                else:
+                    self._leave_out(node, parent)
+            for component in f.components[node]:
+                if component in self.fslot:
+                    continue
+                if alive and not self._made_by_export(component):
+                    self._keep_object(component)
+                else:
+                    self.fslot[component] = None
+                    if not self._made_by_export(component):
+                        self._warn_gone(f"component {f.type(component)} on node {f.path_text(node)}", node)
+
+    def _keep_object(self, index):
+        self.fslot[index] = _Slot(f=index)
+        self.kept.add(index)
+
+    def _leave_out(self, node, parent):
+        f = self.f
+        self.fslot[node] = None
+        if f.info[node] is not None:
+            self.fslot[f.info[node]] = None
+        if not self._made_by_export(node):
+            self._warn_gone(f"node {f.path_text(node)}", node)
+
+    def _warn_gone(self, what, node):
+        f = self.f
+        owner = node
+        while owner is not None and not (self.fslot.get(owner, 0) is None and self._made_by_export(owner)):
+            owner = f.parent[owner]
+        layer = f.path_text(owner) if owner is not None else "?"
+        self.warnings.append(f"{what} removed with the node {layer}, whose layer is gone")
+
+    # -- the merged objects ---------------------------------------------------
+
+    def _order(self):
+        """Every slot reachable from the cc.Prefab, numbered in the serializer's order (first met, depth first)."""
+        root = self.eslot[0]
+        order = []
+        stack = [iter((root,))]
+        while stack:
+            slot = next(stack[-1], None)
+            if slot is None:
+                stack.pop()
+                continue
+            if slot.index is not None:
+                continue
+            slot.index = len(order)
+            order.append(slot)
+            slot.data = self._build(slot)
+            stack.append(_refs(slot.data))
+        return order
+
+    def _build(self, slot):
+        """The slot's object with its references as slots."""
+        if slot.f is None:
+            return self._from_export(self.e.objects[slot.e])
+        if slot.e is None:
+            return self._kept(slot.f)
+        return self._matched(slot)
+
+    def _kept(self, index):
+        obj = self.f.objects[index]
+        if not self.f.is_node(index):
+            return self._from_file(obj, index)
+        # Its children and components are the team's that stay; the export's nodes go where it puts them.
+        data = {key: self._from_file(value, index, key) for key, value in obj.items()
+                if key not in ("_children", "_components")}
+        data = {key: data.get(key) for key in obj}
+        data["_children"] = self._interleave([], index, "_children")
+        data["_components"] = self._interleave([], index, "_components")
+        return data
+
+    def _matched(self, slot):
+        mine, theirs = self.e.objects[slot.e], self.f.objects[slot.f]
+        kind = mine.get("__type__")
+        owned = OWNED.get(kind, ())
+        follows = FOLLOWS.get(kind, {})
+        data = {}
+        for key, value in theirs.items():
+            if key == "_trs" and kind == "cc.Node" and type(value) is dict:
+                data[key] = _transform(mine, value)
+            elif key in mine and (key in owned or (key == "_id" and not isinstance(value, str))
+                                  or (key in follows and mine.get(follows[key]) != theirs.get(follows[key]))):
+                data[key] = self._from_export(mine[key])
+            else:
+                data[key] = self._from_file(value, slot.f, key)
+        missing = {key: self._from_export(value) for key, value in mine.items() if key not in theirs}
+        if missing:
+            data = _with_missing(data, missing, mine)
+        if kind == "cc.Node":
+            data["_children"] = self._interleave(data["_children"], slot.f, "_children")
+            data["_components"] = self._interleave(data["_components"], slot.f, "_components")
+        return data
+
+    def _interleave(self, slots, node, key):
+        """``slots`` with the team's items of the file node's list ``key`` inserted after their earlier sibling."""
+        listed = self.f.objects[node].get(key) or []
+        indices = [ref["__id__"] for ref in listed]
+        if not any(i in self.kept and self.fslot[i] is not None for i in indices):
+            return slots
+        result = list(slots)
+        for at, index in enumerate(indices):
+            if index not in self.kept or self.fslot[index] is None:
+                continue
+            where = 0
+            for before in reversed(indices[:at]):
+                slot = self.fslot.get(before)
+                if slot is not None and slot in result:
+                    where = result.index(slot) + 1
+                    break
+            result.insert(where, self.fslot[index])
+        return result
+
+    def _from_export(self, value):
+        return _translate(value, lambda n: self.eslot[n])
+
+    def _from_file(self, value, holder, key=None):
+        def target(n):
+            if n not in self.fslot:  # an object only the team's objects refer to (a click event, ...)
+                self.fslot[n] = _Slot(f=n)
+            slot = self.fslot[n]
+            if slot is None:
+                self.warnings.append(f"{self.f.describe(holder)}: {key} referred to {self.f.describe(n)}, "
+                                     "which is gone; set to null")
+            return slot
+
+        return _translate(value, target)
+
+    def _emit(self, data):
+        return _translate(data, None)
+
+
+def _translate(value, target):
+    """``value`` with every reference turned by ``target`` (index to slot), or slots back into references (None)."""
+    if isinstance(value, dict):
+        if target is None:
+            return {k: _translate(v, None) for k, v in value.items()}
+        if len(value) == 1 and "__id__" in value:
+            return target(value["__id__"])
+        return {k: _translate(v, target) for k, v in value.items()}
+    if isinstance(value, list):
+        return [_translate(v, target) for v in value]
+    if isinstance(value, _Slot):
+        return {"__id__": value.index}
+    return value
+
+
+def _refs(value):
+    """The slots ``value`` refers to, in written order."""
+    if isinstance(value, _Slot):
+        yield value
+    elif isinstance(value, dict):
+        for v in value.values():
+            yield from _refs(v)
+    elif isinstance(value, list):
+        for v in value:
+            yield from _refs(v)
+
+
+def _transform(mine, theirs):
+    """The file's "_trs" with the position and scale the export derives; the team's rotation stays."""
+    array = theirs.get("array")
+    if not isinstance(array, list) or len(array) != 10:
+        return dict(mine["_trs"]) if "_trs" in mine else theirs
+    if "_trs" in mine:
+        derived = mine["_trs"]["array"]
+    else:
+        position, scale = mine.get("_position", {}), mine.get("_scale", {})
+        derived = [position.get("x", 0), position.get("y", 0), 0, 0, 0, 0, 1,
+                   scale.get("x", 1), scale.get("y", 1), scale.get("z", 1)]
+    merged = list(array)
+    for i in TRS_OWNED:
+        merged[i] = derived[i]
+    return {**theirs, "array": merged}
+
+
+def _with_missing(data, missing, order):
+    """``data`` with the ``missing`` keys, each after the key that comes before it in ``order``."""
+    keys = list(data)
+    previous = None
+    for key in order:
+        if key in missing:
+            keys.insert(keys.index(previous) + 1 if previous is not None else 0, key)
+        if key in missing or key in data:
+            previous = key
+    return {key: data[key] if key in data else missing[key] for key in keys}
+
+
+def plan(psd, path):
+    """The object list to write at ``path``, merged with the prefab there, and the warnings.
+
+    (None, []) when there is no prefab at ``path`` yet: the export writes its
+    own.  Call it after the file ids are assigned and before anything is
+    written; a file it cannot merge into is refused here.
+    """
+    from tessel import _jsonwriter, nodeweave
+
+    if not os.path.lexists(path):
+        return None, []
+    existing = read(path)
+    exported = json.loads(_jsonwriter.dumpb(psd.totalInfo, None, nodeweave.formatCocosData))
+    return merge(exported, existing, psd.totalInfo[0].meta.uuid, path)
+
+
+def save(psd, path, objects):
+    """Write the prefab: the merged ``objects`` of :func:`plan`, or the export's own list (None)."""
+    from tessel import filemanager, nodeweave
+
+    if objects is None:
+        nodeweave.saveToPrefab(psd, path)
+    else:
+        filemanager.writeJson(path, objects, 4, None)
