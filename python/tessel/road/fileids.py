@@ -43,6 +43,22 @@ def is_exported(prefab_uuid, value):
             and value[_HEAD:] == _digest(f"{prefab_uuid}/{value[:_HEAD]}", _SEAL))
 
 
+def by_hand(root, node):
+    """Whether a laid-out node (see tessel.see.nodelayout) is one the game team added to a merged prefab.
+
+    Only a prefab whose root has its stable id tells: there, a node made from a
+    layer has a sealed id, and the widget pass's view and content nodes keep
+    their names under their widget.
+    """
+    uuid = root.asset
+    if uuid is None or root.file_id != root_id(uuid) or node.file_id is None or is_exported(uuid, node.file_id):
+        return False
+    parts = node.parent.parts if node.parent is not None else {}
+    if node.name == "view" and ("cc.ScrollView" in parts or "cc.PageView" in parts):
+        return False
+    return not (node.name == "content" and "cc.Mask" in parts)
+
+
 def layer_keys(psd):
     """Each layer-info of the document's tree (the document itself excluded) to the key of its node."""
     layers = list(_walk(psd))

@@ -163,11 +163,16 @@ class _Merge:
                     self._pair(component, match)
 
     def _made_by_export(self, index):
-        """Whether a file object the export no longer makes came from an earlier export (else: the team's)."""
+        """Whether a file node or component came from an earlier export (else: the team's)."""
         obj = self.f.objects[index]
-        if isinstance(obj.get("_id"), int) and not isinstance(obj.get("_id"), bool):
+        if type(obj.get("_id")) is int:
             return True  # the export's own writing, not yet saved by the editor
         return self.f.is_node(index) and fileids.is_exported(self.uuid, self.f.file_id(index))
+
+    def _first_of_kind(self, component, node):
+        """Whether ``component`` is what the export made on its (left-out) node: the first of an export's kind."""
+        kind = self.f.type(component)
+        return kind in OWNED and next(c for c in self.f.components[node] if self.f.type(c) == kind) == component
 
     def _keep(self):
         """Decide the fate of every file node and component the export did not match."""
@@ -191,7 +196,8 @@ class _Merge:
                     self._keep_object(component)
                 else:
                     self.fslot[component] = None
-                    if not self._made_by_export(component):
+                    if not (self._made_by_export(component) or self._made_by_export(node)
+                            and self._first_of_kind(component, node)):
                         self._warn_gone(f"component {f.type(component)} on node {f.path_text(node)}", node)
 
     def _keep_object(self, index):
@@ -245,7 +251,7 @@ class _Merge:
     def _kept(self, index):
         obj = self.f.objects[index]
         if not self.f.is_node(index):
-            return self._from_file(obj, index)
+            return {key: self._from_file(value, index, key) for key, value in obj.items()}
         # Its children and components are the team's that stay; the export's nodes go where it puts them.
         data = {key: self._from_file(value, index, key) for key, value in obj.items()
                 if key not in ("_children", "_components")}

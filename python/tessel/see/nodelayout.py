@@ -40,6 +40,8 @@ class Node:
     parts: dict = field(default_factory=dict)  #: every enabled component by its "__type__"
     clip: Optional[tuple] = None  #: the pixel box a cc.Mask above (or on) the node clips it to
     dots: int = 0  #: pages of the cc.PageView whose indicator this node is
+    file_id: Optional[str] = None  #: the fileId of its cc.PrefabInfo
+    asset: Optional[str] = None  #: the prefab UUID its cc.PrefabInfo names
 
     @property
     def box(self) -> tuple:
@@ -167,6 +169,13 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
             active=bool(obj.get("_active", True)) and (parent is None or parent.active),
         )
         nodes.append(node)
+        info = obj.get("_prefab")
+        if isinstance(info, dict) and "__id__" in info:
+            info = objects[_ref(info, f"the prefab info of node {index}", count)]
+            if isinstance(info, dict):
+                node.file_id = info.get("fileId")
+                asset = info.get("asset")
+                node.asset = asset.get("__uuid__") if isinstance(asset, dict) else None
         for ref in obj.get("_components") or ():
             comp = objects[_ref(ref, f"a component of node {index}", count)]
             kind = comp.get("__type__") if isinstance(comp, dict) else None
