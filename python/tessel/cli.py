@@ -162,6 +162,7 @@ def report_error(path, error, debug):
 def export_options(args):
     """The library's export options from the parsed command line."""
     return road.ExportOptions(jobs=getattr(args, "jobs", 1), fresh_meta=getattr(args, "fresh_meta", False),
+                              fresh_prefab=getattr(args, "fresh_prefab", False),
                               engine=args.engine, all_layers=args.all_layers, styles=args.styles,
                               components=getattr(args, "components", False),
                               image_cache=getattr(args, "image_cache", True),
@@ -311,7 +312,8 @@ def build_parser():
         description="Write OUTDIR/NAME.prefab, OUTDIR/NAME.prefab.meta and OUTDIR/NAME/*.png(.meta) "
         "for every DESIGN.psd (NAME is its file name without extension). "
         "UUIDs of an earlier export into the same folder are kept, and so are the settings "
-        "that the editor or a developer put into its .meta files (unless --fresh-meta).",
+        "that the editor or a developer put into its .meta files (unless --fresh-meta) and what the game "
+        "team added to the prefab in the editor (unless --fresh-prefab).",
     )
     export.add_argument("psd", nargs="+", metavar="DESIGN.psd", help="documents to export")
     export.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="output folder (created when missing)")
@@ -326,6 +328,11 @@ def build_parser():
     export.add_argument(
         "--fresh-meta", action="store_true",
         help="write every .meta file afresh instead of keeping the settings an earlier file holds",
+    )
+    export.add_argument(
+        "--fresh-prefab", action="store_true",
+        help="write NAME.prefab from the export alone instead of merging into the one there, dropping the "
+        "components, nodes and settings the game team added to it in the editor",
     )
     export.add_argument(
         "--engine", choices=list(ENGINES), default=DEFAULT_ENGINE,

@@ -188,7 +188,7 @@ class _Merge:
                     if f.info[node] is not None:
                         self._keep_object(f.info[node])
                 else:
-                    self._leave_out(node, parent)
+                    self._leave_out(node)
             for component in f.components[node]:
                 if component in self.fslot:
                     continue
@@ -204,7 +204,7 @@ class _Merge:
         self.fslot[index] = _Slot(f=index)
         self.kept.add(index)
 
-    def _leave_out(self, node, parent):
+    def _leave_out(self, node):
         f = self.f
         self.fslot[node] = None
         if f.info[node] is not None:
