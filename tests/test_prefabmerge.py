@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from tessel.errors import DocumentError
+from tessel import cli
 from tessel.export import ExportOptions, export_psd
 from tessel.road.prefabform import Form
 from tessel.testing import Doc, Group, Pixel, write_psd
@@ -234,17 +234,19 @@ def _scene(objects):
 
 
 @pytest.mark.parametrize("spoil", [_not_json, _foreign, _dangling, _scene])
-def test_a_file_that_is_no_prefab_of_the_document_is_refused(tmp_path, spoil):
+def test_a_file_that_is_no_prefab_of_the_document_is_refused(tmp_path, capsys, spoil):
     psd, out = tmp_path / "screen.psd", tmp_path / "out"
     write_psd(Doc(40, 30, [Group("g", [Pixel("a", size=(8, 8), color=(9, 9, 9, 255))])]), psd)
     export(psd, out)
     prefab = out / "screen.prefab"
     prefab.write_text(spoil(json.loads(prefab.read_text())))
     before = {p: p.read_bytes() for p in out.rglob("*") if p.is_file()}
-    with pytest.raises(DocumentError, match=r"screen\.prefab: .*--fresh-prefab overwrites it"):
-        export(psd, out)
+    capsys.readouterr()
+    assert cli.main(["export", str(psd), "-o", str(out)]) == 1
+    (line,) = capsys.readouterr().err.splitlines()
+    assert f"{prefab}: " in line and line.endswith("--fresh-prefab overwrites it")
     assert {p: p.read_bytes() for p in out.rglob("*") if p.is_file()} == before
-    export(psd, out, fresh_prefab=True)
+    assert cli.main(["export", str(psd), "-o", str(out), "--fresh-prefab"]) == 0
     Form(json.loads(prefab.read_text()))
 
 

@@ -102,7 +102,7 @@ def merge(exported, existing, uuid, path):
     ``uuid`` the prefab's UUID, ``path`` the file's name for the messages.
     """
     try:
-        mine, theirs = Form(exported), Form(existing, uuid)
+        mine, theirs = Form(exported, trusted=True), Form(existing, uuid)
     except Refusal as e:
         raise _refused(path, str(e)) from None
     return _Merge(mine, theirs, uuid).run()
@@ -237,7 +237,7 @@ class _Merge:
             slot.index = len(order)
             order.append(slot)
             slot.data = self._build(slot)
-            stack.append(_refs(slot.data))
+            stack.append(iter(_refs(slot.data, [])))
         return order
 
     def _build(self, slot):
@@ -302,9 +302,14 @@ class _Merge:
         return result
 
     def _from_export(self, value):
-        return _translate(value, lambda n: self.eslot[n])
+        if type(value) not in _NESTED:
+            return value
+        return _translate(value, self.eslot.__getitem__)
 
     def _from_file(self, value, holder, key=None):
+        if type(value) not in _NESTED:
+            return value
+
         def target(n):
             if n not in self.fslot:  # an object only the team's objects refer to (a click event, ...)
                 self.fslot[n] = _Slot(f=n)
@@ -322,29 +327,31 @@ class _Merge:
 
 def _translate(value, target):
     """``value`` with every reference turned by ``target`` (index to slot), or slots back into references (None)."""
-    if isinstance(value, dict):
-        if target is None:
-            return {k: _translate(v, None) for k, v in value.items()}
-        if len(value) == 1 and "__id__" in value:
+    kind = type(value)
+    if kind is dict:
+        if target is not None and len(value) == 1 and "__id__" in value:
             return target(value["__id__"])
-        return {k: _translate(v, target) for k, v in value.items()}
-    if isinstance(value, list):
-        return [_translate(v, target) for v in value]
-    if isinstance(value, _Slot):
+        return {k: _translate(v, target) if type(v) in _NESTED else v for k, v in value.items()}
+    if kind is list:
+        return [_translate(v, target) if type(v) in _NESTED else v for v in value]
+    if kind is _Slot:
         return {"__id__": value.index}
     return value
 
 
-def _refs(value):
-    """The slots ``value`` refers to, in written order."""
-    if isinstance(value, _Slot):
-        yield value
-    elif isinstance(value, dict):
-        for v in value.values():
-            yield from _refs(v)
-    elif isinstance(value, list):
-        for v in value:
-            yield from _refs(v)
+def _refs(value, found):
+    """Append the slots ``value`` refers to, in written order, to ``found``."""
+    kind = type(value)
+    if kind is _Slot:
+        found.append(value)
+    elif kind is dict or kind is list:
+        for v in value.values() if kind is dict else value:
+            if type(v) in _NESTED:
+                _refs(v, found)
+    return found
+
+
+_NESTED = frozenset({dict, list, _Slot})
 
 
 def _transform(mine, theirs):
