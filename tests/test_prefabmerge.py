@@ -164,10 +164,14 @@ def test_team_work_survives_a_redesign(edited):
     assert objects[reddot["_components"][0]["__id__"]]["_spriteFrame"] == twitter["_spriteFrame"]
     assert title["_N$file"] == FONT and title["_isSystemFontUsed"] is False
     assert component(objects, at["masks/RoundedRectangle3"], "cc.Sprite")["_sizeMode"] == 0
-    # The editor's form stays: its keys, its rotation; the position follows the PSD.
-    line = objects[at["masks/Footer/line"]]
-    assert line["_is3DNode"] is False and line["_id"] == ""
-    assert line["_trs"]["array"][:2] == [line["_position"]["x"], line["_position"]["y"]]
+    # The editor's form stays: its keys, no keys it dropped; the position follows the PSD, into "_trs".
+    export(psd, psd.parent / "fresh")
+    fresh_objects = load(psd.parent / "fresh")
+    placed = nodes(fresh_objects)
+    for path in ("masks/Header/email", "masks/Footer/line"):
+        node, position = objects[at[path]], fresh_objects[placed[path]]["_position"]
+        assert node["_is3DNode"] is False and node["_id"] == "" and "_position" not in node and "_level" not in node
+        assert node["_trs"]["array"][:2] == [position["x"], position["y"]]
 
     # One warning per thing of the team's that went, and per reference set to null.
     gone = [w for w in result.warnings if "facebook" in w]
@@ -208,7 +212,7 @@ def test_check_places_every_layer_of_the_merged_prefab(edited):
         shutil.copytree(out, outdir, dirs_exist_ok=True)
         return out.__class__(outdir) / "masks.prefab"
 
-    result = check(str(psd), export=merged, options=ExportOptions(jobs=1, all_layers=True))
+    result = check(str(psd), export=merged, engine="2.4", options=ExportOptions(jobs=1, all_layers=True))
     assert not result.misplaced and not result.problems, (result.problems, result.misplaced)
 
 

@@ -60,6 +60,8 @@ class Form:
                     raise Refusal(f"{self.describe(child)} is listed as a child twice")
                 self.parent[child] = node
             stack.extend(reversed(children))
+        #: whether the nodes carry the 2.2+ transform ("_trs"), as the editor of those versions saves them
+        self.transforms = "_trs" in objects[self.root]
         if uuid is not None:
             for info in self.info.values():
                 asset = objects[info].get("asset") if info is not None else None

@@ -65,6 +65,8 @@ OWNED = {
 #: Keys the team's value stays in unless the export changed the key they go with:
 #: a sprite's size mode follows when the layer name switched it between simple and sliced.
 FOLLOWS = {"cc.Sprite": {"_sizeMode": "_type"}}
+#: Keys an export for a 2.2+ runtime adds to a node the file holds without them.
+ENGINE_KEYS = frozenset({"_trs", "_eulerAngles"})
 #: Elements of a node's "_trs" ([px, py, pz, qx, qy, qz, qw, sx, sy, sz]) that the export derives.
 TRS_OWNED = (0, 1, 7, 8, 9)
 
@@ -243,7 +245,10 @@ class _Merge:
     def _build(self, slot):
         """The slot's object with its references as slots."""
         if slot.f is None:
-            return self._from_export(self.e.objects[slot.e])
+            mine = self.e.objects[slot.e]
+            if self.f.transforms and mine.get("__type__") == "cc.Node" and "_trs" not in mine:
+                mine = _with_transform(mine)
+            return self._from_export(mine)
         if slot.e is None:
             return self._kept(slot.f)
         return self._matched(slot)
@@ -274,7 +279,11 @@ class _Merge:
                 data[key] = self._from_export(mine[key])
             else:
                 data[key] = self._from_file(value, slot.f, key)
-        missing = {key: self._from_export(value) for key, value in mine.items() if key not in theirs}
+        # Keys the file lacks: in the editor's form (string "_id") the editor dropped them, and they
+        # stay out but for the 2.2+ transform, which a switch to --engine 2.4 must bring in.
+        editor = type(theirs.get("_id")) is str
+        missing = {key: self._from_export(value) for key, value in mine.items()
+                   if key not in theirs and (not editor or key in ENGINE_KEYS)}
         if missing:
             data = _with_missing(data, missing, mine)
         if kind == "cc.Node":
@@ -354,17 +363,29 @@ def _refs(value, found):
 _NESTED = frozenset({dict, list, _Slot})
 
 
+def _with_transform(mine):
+    """A node new to a prefab whose nodes carry the 2.2+ transform: "_trs" and "_eulerAngles" after "_scale"."""
+    added = {"_trs": {"__type__": "TypedArray", "ctor": "Float64Array", "array": _derived_trs(mine)},
+             "_eulerAngles": {"__type__": "cc.Vec3", "x": 0, "y": 0, "z": 0}}
+    order = list(mine)
+    at = order.index("_scale") + 1 if "_scale" in order else len(order)
+    return _with_missing(mine, added, order[:at] + list(added) + order[at:])
+
+
+def _derived_trs(mine):
+    if "_trs" in mine:
+        return mine["_trs"]["array"]
+    position, scale = mine.get("_position", {}), mine.get("_scale", {})
+    return [position.get("x", 0), position.get("y", 0), 0, 0, 0, 0, 1,
+            scale.get("x", 1), scale.get("y", 1), scale.get("z", 1)]
+
+
 def _transform(mine, theirs):
     """The file's "_trs" with the position and scale the export derives; the team's rotation stays."""
     array = theirs.get("array")
     if not isinstance(array, list) or len(array) != 10:
         return dict(mine["_trs"]) if "_trs" in mine else theirs
-    if "_trs" in mine:
-        derived = mine["_trs"]["array"]
-    else:
-        position, scale = mine.get("_position", {}), mine.get("_scale", {})
-        derived = [position.get("x", 0), position.get("y", 0), 0, 0, 0, 0, 1,
-                   scale.get("x", 1), scale.get("y", 1), scale.get("z", 1)]
+    derived = _derived_trs(mine)
     merged = list(array)
     for i in TRS_OWNED:
         merged[i] = derived[i]
