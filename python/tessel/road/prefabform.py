@@ -48,13 +48,11 @@ class Form:
             node = stack.pop()
             self.nodes.append(node)
             obj = objects[node]
-            self.components[node] = [self._ref(c, None, f"{self.describe(node)}: _components")
+            self.components[node] = [self._ref(c, None, (node, "_components"))
                                      for c in _list(obj, "_components", self, node)]
             prefab = obj.get("_prefab")
-            self.info[node] = None if prefab is None else self._ref(prefab, "cc.PrefabInfo",
-                                                                   f"{self.describe(node)}: _prefab")
-            children = [self._ref(c, "cc.Node", f"{self.describe(node)}: _children")
-                        for c in _list(obj, "_children", self, node)]
+            self.info[node] = None if prefab is None else self._ref(prefab, "cc.PrefabInfo", (node, "_prefab"))
+            children = [self._ref(c, "cc.Node", (node, "_children")) for c in _list(obj, "_children", self, node)]
             for child in children:
                 if child in self.parent:
                     raise Refusal(f"{self.describe(child)} is listed as a child twice")
@@ -70,12 +68,16 @@ class Form:
                                   f"document's {uuid} (see its .prefab.meta)")
 
     def _ref(self, value, kind, where):
+        """The index ``value`` refers to, of an object of ``kind``; ``where``: text, or (node, key) to name."""
         if not _is_ref(value):
-            raise Refusal(f"{where} is not a reference")
+            raise Refusal(f"{self._where(where)} is not a reference")
         n = value["__id__"]
         if kind is not None and self.objects[n].get("__type__") != kind:
-            raise Refusal(f"{where} refers to a {self.objects[n].get('__type__')}, not a {kind}")
+            raise Refusal(f"{self._where(where)} refers to a {self.objects[n].get('__type__')}, not a {kind}")
         return n
+
+    def _where(self, where):
+        return where if isinstance(where, str) else f"{self.describe(where[0])}: {where[1]}"
 
     # -- reading ---------------------------------------------------------------
 

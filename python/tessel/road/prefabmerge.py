@@ -22,6 +22,7 @@ own order when the team added nothing: merging an unchanged document into its
 own prefab gives the same text.
 """
 
+import gc
 import json
 import os
 
@@ -415,9 +416,18 @@ def plan(psd, path):
 
     if not os.path.lexists(path):
         return None, []
-    existing = read(path)
-    exported = json.loads(_jsonwriter.dumpb(psd.totalInfo, None, nodeweave.formatCocosData))
-    return merge(exported, existing, psd.totalInfo[0].meta.uuid, path)
+    # The merge makes many small containers; each collection the allocations would start walks the
+    # document's whole object graph too (its layer-infos and prefab objects point at each other),
+    # which cost more than the merge itself.  The export collects once at its end.
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        existing = read(path)
+        exported = json.loads(_jsonwriter.dumpb(psd.totalInfo, None, nodeweave.formatCocosData))
+        return merge(exported, existing, psd.totalInfo[0].meta.uuid, path)
+    finally:
+        if enabled:
+            gc.enable()
 
 
 def save(psd, path, objects):
