@@ -6,9 +6,10 @@ file's are read alike, nodes are matched by their file id (for a prefab written
 before file ids were stable, by the path of their names), and one list is made:
 
 - the export's nodes and their components, with the keys the export derives
-  from the PSD (:data:`OWNED`) from the export, every other key as the file has
-  it, in the file's key order (a key only the export writes follows the key
-  before it in the export's order);
+  from the PSD (tessel.road.prefabkeys.OWNED) from the export, every other key
+  as the file has it, in the file's key order (in the export's own form, a key
+  only the export writes follows the key before it in the export's order; in
+  the editor's form, keys the editor dropped stay out);
 - the file's objects the export does not make (components, scripts, nodes, the
   objects they refer to) where they were: under the same node, after the same
   sibling;
@@ -27,49 +28,9 @@ import json
 import os
 
 from tessel.errors import DocumentError, describe
-from tessel.road import fileids
+from tessel.road import fileids, prefabkeys
 from tessel.road.prefabform import Form, Refusal
 
-#: Per "__type__", the keys of the 2.x form whose values the export derives from the PSD.
-#: Every key of a component not listed is the team's once the file holds it.
-_COMPONENT = {"_name", "node"}
-_BUTTON = _COMPONENT | {
-    "_N$target", "_N$normalSprite", "_N$pressedSprite", "pressedSprite",
-    "_N$hoverSprite", "hoverSprite", "_N$disabledSprite",
-}
-_SCROLL = _COMPONENT | {"horizontal", "vertical", "_N$content", "content"}
-OWNED = {
-    "cc.Prefab": {"data"},
-    "cc.PrefabInfo": {"root", "asset", "fileId"},
-    "cc.Node": {
-        "_name", "_parent", "_children", "_active", "_level", "_components", "_prefab",
-        "_opacity", "_color", "_contentSize", "_anchorPoint", "_position", "_scale", "_trs",
-    },
-    "cc.Sprite": _COMPONENT | {"_spriteFrame", "_type"},
-    "cc.Label": _COMPONENT | {
-        "_string", "_N$string", "_fontSize", "_lineHeight", "_enableWrapText",
-        "_N$horizontalAlign", "_N$verticalAlign", "_N$overflow",
-    },
-    "cc.Button": _BUTTON,
-    "cc.Toggle": _BUTTON | {"_N$isChecked", "checkMark"},
-    "cc.ToggleContainer": _COMPONENT,
-    "cc.ProgressBar": _COMPONENT | {"_N$totalLength", "_N$barSprite", "_N$mode", "_N$progress"},
-    "cc.ScrollView": _SCROLL,
-    "cc.PageView": _SCROLL | {"_N$indicator"},
-    "cc.PageViewIndicator": _COMPONENT | {"spriteFrame", "direction", "cellSize", "spacing"},
-    "cc.Mask": _COMPONENT,
-    "cc.Layout": _COMPONENT | {
-        "_layoutSize", "_N$layoutType", "_N$paddingLeft", "_N$paddingRight", "_N$paddingTop",
-        "_N$paddingBottom", "_N$spacingX", "_N$spacingY",
-    },
-}
-#: Keys the team's value stays in unless the export changed the key they go with:
-#: a sprite's size mode follows when the layer name switched it between simple and sliced.
-FOLLOWS = {"cc.Sprite": {"_sizeMode": "_type"}}
-#: Keys an export for a 2.2+ runtime adds to a node the file holds without them.
-ENGINE_KEYS = frozenset({"_trs", "_eulerAngles"})
-#: Elements of a node's "_trs" ([px, py, pz, qx, qy, qz, qw, sx, sy, sz]) that the export derives.
-TRS_OWNED = (0, 1, 7, 8, 9)
 
 
 class _Slot:
@@ -175,7 +136,9 @@ class _Merge:
     def _first_of_kind(self, component, node):
         """Whether ``component`` is what the export made on its (left-out) node: the first of an export's kind."""
         kind = self.f.type(component)
-        return kind in OWNED and next(c for c in self.f.components[node] if self.f.type(c) == kind) == component
+        if kind not in prefabkeys.OWNED:
+            return False
+        return next(c for c in self.f.components[node] if self.f.type(c) == kind) == component
 
     def _keep(self):
         """Decide the fate of every file node and component the export did not match."""
@@ -248,7 +211,7 @@ class _Merge:
         if slot.f is None:
             mine = self.e.objects[slot.e]
             if self.f.transforms and mine.get("__type__") == "cc.Node" and "_trs" not in mine:
-                mine = _with_transform(mine)
+                mine = prefabkeys.with_transform(mine)
             return self._from_export(mine)
         if slot.e is None:
             return self._kept(slot.f)
@@ -269,12 +232,12 @@ class _Merge:
     def _matched(self, slot):
         mine, theirs = self.e.objects[slot.e], self.f.objects[slot.f]
         kind = mine.get("__type__")
-        owned = OWNED.get(kind, ())
-        follows = FOLLOWS.get(kind, {})
+        owned = prefabkeys.OWNED.get(kind, ())
+        follows = prefabkeys.FOLLOWS.get(kind, {})
         data = {}
         for key, value in theirs.items():
             if key == "_trs" and kind == "cc.Node" and type(value) is dict:
-                data[key] = _transform(mine, value)
+                data[key] = prefabkeys.transform(mine, value)
             elif key in mine and (key in owned or (key == "_id" and not isinstance(value, str))
                                   or (key in follows and mine.get(follows[key]) != theirs.get(follows[key]))):
                 data[key] = self._from_export(mine[key])
@@ -284,9 +247,9 @@ class _Merge:
         # stay out but for the 2.2+ transform, which a switch to --engine 2.4 must bring in.
         editor = type(theirs.get("_id")) is str
         missing = {key: self._from_export(value) for key, value in mine.items()
-                   if key not in theirs and (not editor or key in ENGINE_KEYS)}
+                   if key not in theirs and (not editor or key in prefabkeys.ENGINE_KEYS)}
         if missing:
-            data = _with_missing(data, missing, mine)
+            data = prefabkeys.with_missing(data, missing, mine)
         if kind == "cc.Node":
             data["_children"] = self._interleave(data["_children"], slot.f, "_children")
             data["_components"] = self._interleave(data["_components"], slot.f, "_components")
@@ -362,47 +325,6 @@ def _refs(value, found):
 
 
 _NESTED = frozenset({dict, list, _Slot})
-
-
-def _with_transform(mine):
-    """A node new to a prefab whose nodes carry the 2.2+ transform: "_trs" and "_eulerAngles" after "_scale"."""
-    added = {"_trs": {"__type__": "TypedArray", "ctor": "Float64Array", "array": _derived_trs(mine)},
-             "_eulerAngles": {"__type__": "cc.Vec3", "x": 0, "y": 0, "z": 0}}
-    order = list(mine)
-    at = order.index("_scale") + 1 if "_scale" in order else len(order)
-    return _with_missing(mine, added, order[:at] + list(added) + order[at:])
-
-
-def _derived_trs(mine):
-    if "_trs" in mine:
-        return mine["_trs"]["array"]
-    position, scale = mine.get("_position", {}), mine.get("_scale", {})
-    return [position.get("x", 0), position.get("y", 0), 0, 0, 0, 0, 1,
-            scale.get("x", 1), scale.get("y", 1), scale.get("z", 1)]
-
-
-def _transform(mine, theirs):
-    """The file's "_trs" with the position and scale the export derives; the team's rotation stays."""
-    array = theirs.get("array")
-    if not isinstance(array, list) or len(array) != 10:
-        return dict(mine["_trs"]) if "_trs" in mine else theirs
-    derived = _derived_trs(mine)
-    merged = list(array)
-    for i in TRS_OWNED:
-        merged[i] = derived[i]
-    return {**theirs, "array": merged}
-
-
-def _with_missing(data, missing, order):
-    """``data`` with the ``missing`` keys, each after the key that comes before it in ``order``."""
-    keys = list(data)
-    previous = None
-    for key in order:
-        if key in missing:
-            keys.insert(keys.index(previous) + 1 if previous is not None else 0, key)
-        if key in missing or key in data:
-            previous = key
-    return {key: data[key] if key in data else missing[key] for key in keys}
 
 
 def plan(psd, path):
