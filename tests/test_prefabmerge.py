@@ -273,3 +273,23 @@ def test_layers_without_ids_keep_their_nodes_by_path(tmp_path):
     shutil.copy(out / "screen.prefab.meta", tmp_path / "again")
     export_psd(psd, tmp_path / "again", ExportOptions(jobs=1, fresh_prefab=True))
     assert ids(tmp_path / "again" / "screen.prefab") == first
+
+
+def test_a_dropped_type_word_takes_the_nodes_its_widget_added(tmp_path):
+    psd, out = tmp_path / "screen.psd", tmp_path / "out"
+
+    def design(name):
+        return Doc(200, 200, [Group(name, [Pixel(n, size=(100, 40), color=(200, 90, 40, 255), left=10, top=top)
+                                           for n, top in (("view", 10), ("a", 10), ("b", 60))])])
+
+    write_psd(design("ScrollView_s"), psd)
+    export(psd, out, components=True)
+    objects = json.loads((out / "screen.prefab").read_text())
+    save_as_editor(objects)
+    (out / "screen.prefab").write_text(json.dumps(objects))
+    write_psd(design("s"), psd)
+    result = export(psd, out, components=True)
+    objects = json.loads((out / "screen.prefab").read_text())
+    group = objects[nodes(objects)["screen/s"]]
+    assert [objects[c["__id__"]]["_name"] for c in group["_children"]] == ["view", "a", "b"]
+    assert not result.warnings

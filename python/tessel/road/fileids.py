@@ -37,6 +37,17 @@ def root_id(prefab_uuid):
     return file_id(prefab_uuid, "root")
 
 
+def added_node_id(prefab_uuid, layer_id, role):
+    """The file id of a node the widget pass adds (``role`` "view" or "content") to the widget of layer ``layer_id``."""
+    return _digest(f"{prefab_uuid}:{layer_id}:{role}", _HEAD + _SEAL)
+
+
+def added_node_ids(psd, prefab_uuid):
+    """Every file id the widget pass could give an added node in this document (any group may be a widget)."""
+    return {added_node_id(prefab_uuid, layer.id, role) for layer in _walk(psd) if isinstance(layer, infos.YGroup)
+            for role in ("view", "content")}
+
+
 def is_exported(prefab_uuid, value):
     """Whether ``value`` is a file id that an export made for a layer's node of this prefab."""
     return (isinstance(value, str) and len(value) == _HEAD + _SEAL

@@ -59,22 +59,23 @@ def _refused(path, why):
     return DocumentError(f"{path}: {why}; --fresh-prefab overwrites it")
 
 
-def merge(exported, existing, uuid, path):
+def merge(exported, existing, uuid, path, added=frozenset()):
     """The merged object list and the warning lines; ``existing`` is refused (DocumentError) when foreign or broken.
 
     ``exported`` and ``existing`` are object lists (the export's, the file's),
-    ``uuid`` the prefab's UUID, ``path`` the file's name for the messages.
+    ``uuid`` the prefab's UUID, ``path`` the file's name for the messages,
+    ``added`` the file ids the widget pass gives the nodes it adds.
     """
     try:
         mine, theirs = Form(exported, trusted=True), Form(existing, uuid)
     except Refusal as e:
         raise _refused(path, str(e)) from None
-    return _Merge(mine, theirs, uuid).run()
+    return _Merge(mine, theirs, uuid, added).run()
 
 
 class _Merge:
-    def __init__(self, mine, theirs, uuid):
-        self.e, self.f, self.uuid = mine, theirs, uuid
+    def __init__(self, mine, theirs, uuid, added):
+        self.e, self.f, self.uuid, self.added = mine, theirs, uuid, added
         self.warnings = []
         self.eslot = [_Slot(e=i) for i in range(len(mine.objects))]
         self.fslot = {}  # file index -> its slot, or None when left out
@@ -131,7 +132,21 @@ class _Merge:
         obj = self.f.objects[index]
         if type(obj.get("_id")) is int:
             return True  # the export's own writing, not yet saved by the editor
-        return self.f.is_node(index) and fileids.is_exported(self.uuid, self.f.file_id(index))
+        if not self.f.is_node(index):
+            return False
+        file_id = self.f.file_id(index)
+        return fileids.is_exported(self.uuid, file_id) or file_id in self.added
+
+    def _widget_of_added(self, component):
+        """Whether ``component`` is a scroll or page view the widget pass made: it points at a node the pass added."""
+        if self.f.type(component) not in ("cc.ScrollView", "cc.PageView"):
+            return False
+        for value in self.f.objects[component].values():
+            if type(value) is dict and len(value) == 1 and "__id__" in value:
+                target = value["__id__"]
+                if self.f.is_node(target) and self.f.file_id(target) in self.added:
+                    return True
+        return False
 
     def _first_of_kind(self, component, node):
         """Whether ``component`` is what the export made on its (left-out) node: the first of an export's kind."""
@@ -158,7 +173,7 @@ class _Merge:
             for component in f.components[node]:
                 if component in self.fslot:
                     continue
-                if alive and not self._made_by_export(component):
+                if alive and not (self._made_by_export(component) or self._widget_of_added(component)):
                     self._keep_object(component)
                 else:
                     self.fslot[component] = None
@@ -346,7 +361,8 @@ def plan(psd, path):
     try:
         existing = read(path)
         exported = json.loads(_jsonwriter.dumpb(psd.totalInfo, None, nodeweave.formatCocosData))
-        return merge(exported, existing, psd.totalInfo[0].meta.uuid, path)
+        uuid = psd.totalInfo[0].meta.uuid
+        return merge(exported, existing, uuid, path, fileids.added_node_ids(psd, uuid))
     finally:
         if enabled:
             gc.enable()
