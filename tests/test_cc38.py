@@ -254,3 +254,17 @@ def test_shared_documents_check_as_in_2x(path):
     two, three = check.check(path, engine="2.1"), check.check(path, engine="3.8")
     assert [(p.path, p.node_box) for p in three.placements] == [(p.path, p.node_box) for p in two.placements]
     assert (three.ok, three.differing) == (two.ok, two.differing)
+
+
+def test_an_edited_3x_prefab_is_not_overwritten_without_fresh_prefab(tmp_path, psd_file):
+    out = tmp_path / "out"
+    path = export(psd_file, out)
+    export(psd_file, out)  # the same export again loses nothing and goes through
+    objects = load(path)
+    objects[1]["_name"] = "renamed in the editor"
+    path.write_text(json.dumps(objects), encoding="utf-8")
+    before = folder_state(out)
+    with pytest.raises(DocumentError, match="--fresh-prefab overwrites it"):
+        export(psd_file, out)
+    assert folder_state(out) == before
+    assert load(export(psd_file, out, fresh_prefab=True))[1]["_name"] != "renamed in the editor"

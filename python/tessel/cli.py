@@ -366,7 +366,8 @@ def build_parser():
         description="Write OUTDIR/NAME.prefab, OUTDIR/NAME.prefab.meta and OUTDIR/NAME/*.png(.meta) "
         "for every DESIGN.psd (NAME is its file name without extension). "
         "UUIDs of an earlier export into the same folder are kept, and so are the settings "
-        "that the editor or a developer put into its .meta files (unless --fresh-meta). "
+        "that the editor or a developer put into its .meta files (unless --fresh-meta) and what the game "
+        "team added to the prefab in the editor (unless --fresh-prefab). "
         "Options not given here come from the project's tessel.toml when there is one.",
     )
     export.add_argument("psd", nargs="+", metavar="DESIGN.psd", help="documents to export")
@@ -388,6 +389,11 @@ def build_parser():
     files.add_argument(
         "--fresh-meta", action="store_true",
         help="write every .meta file afresh instead of keeping the settings an earlier file holds",
+    )
+    files.add_argument(
+        "--fresh-prefab", action="store_true",
+        help="write NAME.prefab from the export alone instead of merging into the one there, dropping the "
+        "components, nodes and settings the game team added to it in the editor",
     )
     files.add_argument(
         "--no-image-cache", dest="image_cache", action="store_false",

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, textlook
+from tessel.road import fileids, imagenames, leftout, textlook
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_options
 from tessel.road.engineform import form_for
 from tessel.road.metaform import refuse_other_engine
@@ -50,6 +50,9 @@ class ExportOptions:
     png_compression: Optional[int] = None
     #: the most objects the PSD reader parses from one document (None: no limit; see tessel.road.parselimits)
     max_objects: Optional[int] = field(default=DEFAULT_MAX_OBJECTS, metadata={"parse": object_limit})
+    #: write the prefab from the export alone, dropping what the game team added to it in the
+    #: editor (default: merge, see tessel.road.prefabmerge)
+    fresh_prefab: bool = False
 
     def __post_init__(self):
         check_options(self)
@@ -269,9 +272,12 @@ def _export(path, outdir, options, progress, on_skipped):
     with form.reading_metas():
         nodeweave.refleshIdAndCreateMeta(psd)
     widgets.link(merge=not options.fresh_meta)
+    fileids.assign(psd)
     metas = form.plan_metas()
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
+    # An existing prefab that cannot be merged into fails here, naming itself.
+    merge_warnings = form.plan_prefab(prefab_path)
     folder = inside.check(os.path.join(outdir, name))
     # Layers share an image name only when their images are the same (see
     # imagenames); one of them writes it.
@@ -316,7 +322,7 @@ def _export(path, outdir, options, progress, on_skipped):
                         images=len(images), collisions=len(naming.warnings), skipped=skipped,
                         left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
                         warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
-                        + warnings + effect_warnings)
+                        + merge_warnings + warnings + effect_warnings)
 
 
 def _save_cache(cache):

@@ -66,8 +66,8 @@ def merge_refusal(engine, prefab_exists):
     the 2.x form can do so far: a 3.x prefab has to be written afresh.
     """
     if prefab_exists and is_3x(engine):
-        return (f"an existing Creator {engine} prefab cannot be merged yet: "
-                "write the prefab afresh or export into another folder")
+        return (f"the Creator {engine} prefab here differs from this export and is not merged with it yet: "
+                "writing over it would lose what the game team changed in it")
     return None
 
 

@@ -2,7 +2,7 @@
 
 import contextlib
 
-from tessel.road import metamerge
+from tessel.road import metamerge, prefabmerge
 from tessel.road.cc3.form import ThreeForm
 from tessel.road.engine import is_3x
 
@@ -13,6 +13,7 @@ class TwoForm:
     def __init__(self, psd, options):
         self.psd = psd
         self.options = options
+        self.merged = None
 
     def reading_metas(self):
         """Meanwhile the 2.x passes read the identities of an earlier export."""
@@ -22,10 +23,13 @@ class TwoForm:
         """What the meta files will hold (None: the models as they are); run before anything is written."""
         return None if self.options.fresh_meta else metamerge.plan(self.psd)
 
-    def save_prefab(self, path):
-        from tessel import nodeweave
+    def plan_prefab(self, path):
+        """Merge with the prefab at ``path`` unless written fresh (see tessel.road.prefabmerge); the warnings."""
+        self.merged, warnings = (None, []) if self.options.fresh_prefab else prefabmerge.plan(self.psd, path)
+        return warnings
 
-        nodeweave.saveToPrefab(self.psd, path)
+    def save_prefab(self, path):
+        prefabmerge.save(self.psd, path, self.merged)
 
     def save_metas(self, files):
         metamerge.save(self.psd, files)

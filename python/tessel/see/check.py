@@ -25,6 +25,7 @@ from typing import Callable, Optional
 
 from PIL import Image
 
+from tessel.road import fileids
 from tessel.see import widgetview
 from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_engine
 from tessel.see.labels import ink_height
@@ -192,7 +193,7 @@ def placements(psd, layout: Layout, components: bool = False, frames: Optional[s
 
     def walk(group, node: Node, prefix: str) -> None:
         layers = exported_children(group)
-        children = node.children
+        children = [child for child in node.children if not fileids.by_hand(layout.root, child)]
         if components:
             kept, children = widgetview.pairs(group, layers, node)
             if frames is not None and "cc.PageViewIndicator" not in node.parts:

@@ -44,6 +44,8 @@ class Node:
     dots: int = 0  #: pages of the cc.PageView whose indicator this node is
     #: the node's own (x, y) scale; the export scales only labels, which have no children
     scale: tuple = (1.0, 1.0)
+    file_id: Optional[str] = None  #: the fileId of its cc.PrefabInfo
+    asset: Optional[str] = None  #: the prefab UUID its cc.PrefabInfo names
 
     @property
     def box(self) -> tuple:
@@ -204,6 +206,13 @@ def layout_prefab(objects: list, engine: Optional[str] = None) -> Layout:
         nodes.append(node)
         node.parts = parts
         node.sprite, node.label = parts.get("cc.Sprite"), parts.get("cc.Label")
+        info = obj.get("_prefab")
+        if isinstance(info, dict) and "__id__" in info:
+            info = objects[_ref(info, f"the prefab info of node {index}", count)]
+            if isinstance(info, dict):
+                node.file_id = info.get("fileId")
+                asset = info.get("asset")
+                node.asset = asset.get("__uuid__") if isinstance(asset, dict) else None
         node.clip = widgetview.clip(node, height)
         for ref in obj.get("_children") or ():
             node.children.append(visit(_ref(ref, f"a child of node {index}", count), node))

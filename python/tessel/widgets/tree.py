@@ -8,9 +8,8 @@ the object list's order and every reference are written back from the tree at
 the end, once for all.
 """
 
-import hashlib
-
 from tessel import nodeweave
+from tessel.road import fileids
 from tessel.widgets.objects import Detached
 
 
@@ -184,5 +183,4 @@ class Tree:
             owner = entry.parent
             while owner.layer is None:
                 owner = owner.parent
-            seed = f"{asset}:{owner.layer.id}:{entry.role}"
-            entry.info.fileId = hashlib.sha1(seed.encode()).hexdigest()[:22]
+            entry.info.fileId = fileids.added_node_id(asset, owner.layer.id, entry.role)

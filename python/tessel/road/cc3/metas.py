@@ -154,7 +154,10 @@ def plan(psd, sprites, fresh, engine):
     """
     prefab = psd.totalInfo[0]
     existing, uuid = earlier(prefab.metaPath, engine)
-    model = prefab_meta(uuid or prefab.meta.uuid, psd.name)
+    if uuid:
+        # The 2.x passes could not read it back; the file ids derive from it.
+        prefab.meta.uuid = uuid
+    model = prefab_meta(prefab.meta.uuid, psd.name)
     files = [(prefab.metaPath, model if fresh else merged_prefab_meta(model, existing))]
     uuids, images = {}, {}
     for index, sprite in sprites:
