@@ -252,7 +252,7 @@ def _export(path, outdir, options, progress, on_skipped, plan):
 
     own_plan = plan is None and bool(options.library or options.share)
     if own_plan:
-        plan = share.plan_run(outdir, options)
+        plan = share.plan_run(outdir, options, folders=[os.path.join(outdir, name)])
     psd = open_document(path, unknown, options)
     inside = Inside(outdir)
 

@@ -84,7 +84,9 @@ def load(folders, cache_dir):
     """Index the PNGs under ``folders`` (absolute), reusing and then updating the cache file in ``cache_dir``."""
     cache_path = os.path.join(cache_dir, CACHE_FILE)
     old = _read_cache(cache_path)
-    entries = {path: entry for path, entry in old.items() if holding(path, folders) is None}
+    # Entries of other folders stay: another export into this output folder may use them.
+    entries = {path: entry for path, entry in old.items()
+               if not any(filemanager._within(path, folder) for folder in folders)}
     index = Index()
     for folder in folders:
         for png, stat in _pngs(folder):

@@ -94,18 +94,19 @@ def share_folder(outdir, share):
     return os.path.normpath(os.path.join(os.path.abspath(os.fspath(outdir)), os.fspath(share)))
 
 
-def plan_run(outdir, options, surveys=()):
+def plan_run(outdir, options, surveys=(), folders=()):
     """Decide the run's reuse of images; ``surveys`` holds one :func:`survey` per document, in run order.
 
     The library and share folders are indexed (see tessel.road.library); a
-    DocumentError says why they cannot be used.
+    DocumentError says why they cannot be used, also when the output folder,
+    the share folder or one of ``folders`` lies in a library folder.
     """
     outdir = os.path.abspath(os.fspath(outdir))
     libraries = library.check_folders(options.library or ())
     plan = Plan(libraries=libraries)
     shares = share_folder(outdir, options.share) if options.share else None
-    for written in filter(None, (outdir, shares)):
-        inside = library.holding(written, libraries)
+    for written in [outdir, shares, *folders]:
+        inside = library.holding(written, libraries) if written else None
         if inside is not None:
             raise DocumentError(f"{written} lies in the library folder {inside}: nothing is written into a library folder")
     try:
