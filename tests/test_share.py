@@ -10,7 +10,7 @@ from PIL import Image
 
 from tessel import export as road
 from tessel.export import ExportOptions, export_many, export_psd
-from tessel.road import library
+from tessel.road import library, share
 from tessel.see.check import check
 from tessel.see.preview import sprite_frames
 from tessel.testing import Doc, Group, Pixel, gradient, write_psd
@@ -87,10 +87,14 @@ def test_common_images_are_written_once_and_referred_to(tmp_path, docs, how):
     assert result.problems == [] and not result.misplaced
 
 
-def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs):
+def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs, monkeypatch):
     out = tmp_path / "out"
     options = ExportOptions(jobs=1, share="common")
     list(export_many(docs, out, options))
+    # Unchanged documents are not surveyed again, neither by the first pass nor by their exports.
+    surveyed = []
+    real = share.survey
+    monkeypatch.setattr(share, "survey", lambda psd, *args: surveyed.append(psd.name) or real(psd, *args))
     meta = out / "common" / "win_close.png.meta"
     data = json.loads(meta.read_text())
     data["packable"] = False  # what the editor or a developer may set
@@ -99,6 +103,7 @@ def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs):
     panel = files(out / "common")[out / "common" / "win_panel.png"]
 
     results = dict(export_many(docs, out, options))
+    assert surveyed == []
     again = json.loads(meta.read_text())
     assert again["uuid"] == data["uuid"] and again["packable"] is False
     assert again["subMetas"]["win_close"]["uuid"] == data["subMetas"]["win_close"]["uuid"]
@@ -108,6 +113,7 @@ def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs):
     # One document alone still finds what the folder holds; a changed image is its own again.
     write_psd(design((1, 2, 3, 255), close=gradient((24, 24), (0, 250, 0), (0, 0, 250))), docs[0])
     result = export_psd(docs[0], out, options)
+    assert surveyed == ["a"]
     assert (result.shared, sorted(p.name for p in (out / "a").glob("*.png"))) == (1, ["a_bg.png", "a_win_close.png"])
 
 

@@ -264,9 +264,8 @@ def _export(path, outdir, options, progress, on_skipped, plan):
     nodeweave.fixPosition(psd)
     widgets.build()
     apply_engine(psd, options.engine)
-    reuse = Reuse(plan, psd, os.path.join(outdir, name), list(pixel_layers(psd)), naming,
-                  keep=[sprite.layer for sprite in widgets.frames], compress_level=options.png_compression,
-                  fresh_meta=options.fresh_meta)
+    reuse = Reuse(plan, psd, path, outdir, options, list(pixel_layers(psd)), naming,
+                  keep=[sprite.layer for sprite in widgets.frames])
     prefab = psd.totalInfo[0]
     sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)] + list(widgets.frames)
     prefab_meta = inside.check(prefab.metaPath)
@@ -330,7 +329,7 @@ def _export(path, outdir, options, progress, on_skipped, plan):
                         library=reuse.count("library"), shared=reuse.count("shared"), bytes_saved=reuse.bytes_saved,
                         shared_files=reuse.written,
                         warnings=(plan.warnings if own_plan else []) + list(naming.warnings)
-                        + ([vertical] if vertical else []) + list(widgets.warnings) + warnings)
+                        + ([vertical] if vertical else []) + list(widgets.warnings) + reuse.warnings + warnings)
 
 
 def _save_cache(cache):
@@ -406,19 +405,27 @@ def _run_plan(paths, outdir, options):
     options = options or ExportOptions()
     if not (options.library or options.share):
         return None
+    known = share.Surveys(outdir, options)
     surveys = []
     for path in paths if options.share else ():
-        try:
-            psd = open_document(path, None, options)
-            if options.components:
-                from tessel.widgets.steps import Widgets
+        signature = known.signature(path)
+        images = known.get(path, signature)
+        if images is None:
+            try:
+                psd = open_document(path, None, options)
+                if options.components:
+                    from tessel.widgets.steps import Widgets
 
-                Widgets(psd)
-            naming = imagenames.settle(list(pixel_layers(psd)))
-            surveys.append(share.survey(psd, list(pixel_layers(psd)), naming.empty))
-        except Exception:
-            continue
-        finally:
-            psd = None
-            gc.collect()
-    return share.plan_run(outdir, options, surveys)
+                    Widgets(psd)
+                naming = imagenames.settle(list(pixel_layers(psd)))
+                images = share.survey(psd, list(pixel_layers(psd)), naming.empty)
+            except Exception:
+                continue
+            finally:
+                psd = None
+                gc.collect()
+            known.put(path, signature, images)
+        surveys.append(images)
+    plan = share.plan_run(outdir, options, surveys)
+    known.save()
+    return plan

@@ -30,31 +30,40 @@ class Source:
 
 
 class Reuse:
-    """The step for one document; with ``plan`` None it changes nothing.
+    """The step for the document at ``path``, exported into ``outdir`` with ``options``; with ``plan`` None it changes nothing.
 
-    ``layers`` are the document's pixel layer-infos after imagenames.settle;
-    ``keep`` layer-infos whose images stay the document's own (the state frames
-    of widgets, whose meta files the widget pass writes itself).
+    ``layers`` are the document's pixel layer-infos after imagenames.settle
+    (``naming``); ``keep`` layer-infos whose images stay the document's own (the
+    state frames of widgets, whose meta files the widget pass writes itself).
     """
 
-    def __init__(self, plan, psd, folder, layers, naming, keep=(), compress_level=None, fresh_meta=False):
+    def __init__(self, plan, psd, path, outdir, options, layers, naming, keep=()):
         self.plan = plan
-        self.fresh_meta = fresh_meta
+        self.fresh_meta = options.fresh_meta
         self.sources = {}  #: image name to its Source
         self.bytes_saved = 0
         self.written = []  #: files this export wrote into the share folder
-        self._writer = ImageWriter(cache=None, compress_level=compress_level)
+        self.warnings = []  #: one line per image of a library or share folder that could not be used
+        self._writer = ImageWriter(cache=None, compress_level=options.png_compression)
         self._targets = {}  # share folder target: the Shared it writes
         if plan is None:
             return
+        folder = os.path.join(outdir, psd.name)
         inside = library.holding(folder, plan.libraries)
         if inside is not None:
             raise DocumentError(f"its image folder {folder} lies in the library folder {inside}: "
                                 "nothing is written into a library folder")
+        surveys = share.Surveys(outdir, options)
+        signature = surveys.signature(path)
+        images = surveys.get(path, signature)
+        names = {layer.imageName for layer in layers if layer not in naming.empty}
+        if images is None or {image.name for image in images} != names:
+            images = share.survey(psd, layers, naming.empty)
+            surveys.put(path, signature, images)
+            surveys.save()
         kept = {layer.imageName for layer in keep}
-        images = share.survey(psd, [layer for layer in layers if layer.imageName not in kept], naming.empty)
         for image in images:
-            source = self._lookup(image)
+            source = None if image.name in kept else self._lookup(image)
             if source is not None:
                 self.sources[image.name] = source
                 if source.write is None:
@@ -62,10 +71,10 @@ class Reuse:
 
     def _lookup(self, image):
         plan = self.plan
-        found = plan.library.find(image.digest, image.borders) if plan.library else None
+        found = plan.library.find(image.digest, image.borders, self.warnings.append) if plan.library else None
         if found:
             return Source("library", found.texture_uuid, found.frame_uuid, found.png)
-        found = plan.in_share.find(image.digest, image.borders) if plan.in_share else None
+        found = plan.in_share.find(image.digest, image.borders, self.warnings.append) if plan.in_share else None
         if found:
             return Source("shared", found.texture_uuid, found.frame_uuid, found.png)
         shared = plan.shared.get(image.key)

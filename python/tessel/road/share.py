@@ -10,16 +10,25 @@ share folder (the first layer's image name without the document prefix), its
 UUIDs and its meta file's model, and whichever export uses it first writes it.
 """
 
+import contextlib
+import functools
 import json
 import os
-from dataclasses import dataclass, field
+from dataclasses import astuple, dataclass, field
 from typing import Dict, List, Optional, Tuple
 
+import PIL
+
+import tessel
 from tessel import filemanager, layerkit
 from tessel.errors import DocumentError, describe
 from tessel.road import library, metamerge
 from tessel.road.library import Index
 from tessel.road.imagenames import file_key, shorten
+
+#: the cache file of document surveys in the output folder; hidden, so the game editor does not import it
+SURVEYS_FILE = ".tessel-documents.json"
+_FORMAT = 1
 
 
 @dataclass(frozen=True)
@@ -87,6 +96,71 @@ def survey(psd, layers, empty=()):
         images.append(DocImage(name, base, digest, tuple(int(v) for v in params) if params else None,
                                int(layer.width), int(layer.height), int(layer.id)))
     return images
+
+
+class Surveys:
+    """The surveys of documents exported into one output folder, kept in a cache file there.
+
+    A document's survey is used again while the document's size and modification
+    time are unchanged and it is read with the same options: the first pass of a
+    run then does not open unchanged documents, and an export does not decode
+    their images to look them up.
+    """
+
+    def __init__(self, outdir, options):
+        self.path = os.path.join(os.fspath(outdir), SURVEYS_FILE)
+        self.flavour = " ".join(map(str, (_FORMAT, tessel.__version__, _reader_version(), PIL.__version__,
+                                          options.all_layers, options.styles, options.components)))
+        content = _read_json(self.path)
+        entries = content.get("documents") if isinstance(content, dict) else None
+        self.entries = entries if isinstance(entries, dict) else {}
+        self.changed = False
+
+    @staticmethod
+    def signature(path):
+        """What tells that a document has not changed: its size and modification time (None when missing)."""
+        try:
+            stat = os.stat(path)
+        except OSError:
+            return None
+        return [stat.st_size, stat.st_mtime_ns]
+
+    def get(self, path, signature):
+        """The survey of the document at ``path`` when it was taken from a file of ``signature``, else None."""
+        entry = self.entries.get(os.path.abspath(path))
+        if signature is None or not isinstance(entry, dict) or entry.get("file") != signature \
+                or entry.get("flavour") != self.flavour or not isinstance(entry.get("images"), list):
+            return None
+        try:
+            return [DocImage(name, base, digest, tuple(int(v) for v in borders) if borders else None,
+                             int(width), int(height), int(layer_id))
+                    for name, base, digest, borders, width, height, layer_id in entry["images"]]
+        except (TypeError, ValueError):
+            return None
+
+    def put(self, path, signature, images):
+        if signature is not None:
+            self.entries[os.path.abspath(path)] = {"file": signature, "flavour": self.flavour,
+                                                   "images": [list(astuple(image)) for image in images]}
+            self.changed = True
+
+    def save(self):
+        """Write the cache file when it changed; a cache that cannot be written only costs the next run time."""
+        if self.changed:
+            content = json.dumps({"documents": self.entries}, separators=(",", ":")).encode("utf-8")
+            with contextlib.suppress(OSError):
+                filemanager._replace_file(self.path, content)
+            self.changed = False
+
+
+@functools.lru_cache(maxsize=None)
+def _reader_version():
+    from importlib import metadata
+
+    try:
+        return metadata.version("psd-tools")
+    except metadata.PackageNotFoundError:
+        return "?"
 
 
 def share_folder(outdir, share):
