@@ -93,7 +93,7 @@ def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs, monkeypatc
     list(export_many(docs, out, options))
     # Unchanged documents are not surveyed again, neither by the first pass nor by their exports.
     surveyed = []
-    real = share.survey
+    real, real_digest = share.survey, library.pixels_digest
     monkeypatch.setattr(share, "survey", lambda psd, *args: surveyed.append(psd.name) or real(psd, *args))
     meta = out / "common" / "win_close.png.meta"
     data = json.loads(meta.read_text())
@@ -110,10 +110,13 @@ def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs, monkeypatc
     assert files(out / "common")[out / "common" / "win_panel.png"] == panel
     assert sprite_refs(results[docs[0]].prefab)["close"] == data["subMetas"]["win_close"]["uuid"]
 
-    # One document alone still finds what the folder holds; a changed image is its own again.
+    # One document alone still finds what the folder holds; a changed image is its own again,
+    # and only that layer is decoded to tell.
     write_psd(design((1, 2, 3, 255), close=gradient((24, 24), (0, 250, 0), (0, 0, 250))), docs[0])
+    digested = []
+    monkeypatch.setattr(library, "pixels_digest", lambda image: digested.append(image.size) or real_digest(image))
     result = export_psd(docs[0], out, options)
-    assert surveyed == ["a"]
+    assert surveyed == ["a"] and set(digested) == {(24, 24)}
     assert (result.shared, sorted(p.name for p in (out / "a").glob("*.png"))) == (1, ["a_bg.png", "a_win_close.png"])
 
 

@@ -418,7 +418,7 @@ def _run_plan(paths, outdir, options):
 
                     Widgets(psd)
                 naming = imagenames.settle(list(pixel_layers(psd)))
-                images = share.survey(psd, list(pixel_layers(psd)), naming.empty)
+                images = share.survey(psd, list(pixel_layers(psd)), naming.empty, known.digests)
             except Exception:
                 continue
             finally:

@@ -58,7 +58,7 @@ class Reuse:
         images = surveys.get(path, signature)
         names = {layer.imageName for layer in layers if layer not in naming.empty}
         if images is None or {image.name for image in images} != names:
-            images = share.survey(psd, layers, naming.empty)
+            images = share.survey(psd, layers, naming.empty, surveys.digests)
             surveys.put(path, signature, images)
             surveys.save()
         kept = {layer.imageName for layer in keep}

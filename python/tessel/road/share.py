@@ -12,6 +12,7 @@ UUIDs and its meta file's model, and whichever export uses it first writes it.
 
 import contextlib
 import functools
+import hashlib
 import json
 import os
 from dataclasses import astuple, dataclass, field
@@ -42,6 +43,7 @@ class DocImage:
     width: int  #: the layer's size in the document
     height: int
     layer_id: int
+    stored: Optional[str] = None  #: digest of what the image is decoded from (see _stored_key), None when unknown
 
     @property
     def key(self):
@@ -71,14 +73,18 @@ class Plan:
     warnings: List[str] = field(default_factory=list)
 
 
-def survey(psd, layers, empty=()):
+def survey(psd, layers, empty=(), known=None):
     """The distinct images of the pixel layer-infos ``layers`` (after imagenames.settle), in document order.
 
-    Each image is decoded once and dropped again: the export renders it anew
+    ``known`` maps stored keys (see :func:`_stored_key`) to pixel digests found
+    before: a layer whose stored data has not changed is not decoded.  Any
+    other image is decoded once and dropped again: the export renders it anew
     when it writes it, and a large document's images all held at once would
     fill the memory.
     """
     prefix = filemanager.pinyin(layerkit.cleanLayerName(psd.name)) + "_"
+    document = _document_key(psd)
+    known = known or {}
     images, seen = [], set()
     empty = {id(layer) for layer in empty}
     for layer in layers:
@@ -86,16 +92,58 @@ def survey(psd, layers, empty=()):
         if id(layer) in empty or name in seen:
             continue
         seen.add(name)
-        image = layer.image
-        if image is None:
-            continue
-        digest = library.pixels_digest(image)
-        layer._image = None
+        stored = _stored_key(document, layer)
+        digest = known.get(stored)
+        if digest is None:
+            image = layer.image
+            if image is None:
+                continue
+            digest = library.pixels_digest(image)
+            layer._image = None
         params = layer.scale9Params
         base = name[len(prefix):] if name.startswith(prefix) and len(name) > len(prefix) else name
         images.append(DocImage(name, base, digest, tuple(int(v) for v in params) if params else None,
-                               int(layer.width), int(layer.height), int(layer.id)))
+                               int(layer.width), int(layer.height), int(layer.id), stored))
     return images
+
+
+def _document_key(psd):
+    """What decoding any layer of the document depends on besides the layer: depth, colour mode, profile.
+
+    None when the layers are views of the document (--all-layers, --styles),
+    whose images are renderings, not stored pixels.
+    """
+    from psd_tools.constants import Resource
+
+    document = psd.layer
+    try:
+        if type(document).__name__ != "PSDImage":
+            return None
+        header = document._record.header
+        profile = document.image_resources.get_data(Resource.ICC_PROFILE) or b""
+        return repr((header.channels, header.depth, int(header.color_mode))).encode() + b"\0" + bytes(profile)
+    except Exception:
+        return None
+
+
+def _stored_key(document, layer):
+    """A digest of what a pixel layer's image is decoded from: its channels as stored, its box, its scale-9
+    borders and ``document`` (:func:`_document_key`); None when that cannot be told."""
+    raw = layer.layer
+    if document is None or type(raw).__name__ != "PixelLayer":
+        return None
+    try:
+        record, channels = raw._record, raw._channels
+        h = hashlib.sha1(document)
+        h.update(repr((record.top, record.left, record.bottom, record.right, layer.scale9Params,
+                       [(int(info.id), int(channel.compression)) for info, channel in zip(record.channel_info, channels)]
+                       )).encode())
+        for channel in channels:
+            h.update(len(channel.data).to_bytes(8, "little"))
+            h.update(channel.data)
+    except Exception:
+        return None
+    return h.hexdigest()
 
 
 class Surveys:
@@ -115,6 +163,13 @@ class Surveys:
         entries = content.get("documents") if isinstance(content, dict) else None
         self.entries = entries if isinstance(entries, dict) else {}
         self.changed = False
+        #: stored key to pixel digest, from every document surveyed before with these options
+        self.digests = {}
+        for entry in self.entries.values():
+            if isinstance(entry, dict) and entry.get("flavour") == self.flavour and isinstance(entry.get("images"), list):
+                for row in entry["images"]:
+                    if isinstance(row, list) and len(row) == 8 and isinstance(row[7], str) and isinstance(row[2], str):
+                        self.digests[row[7]] = row[2]
 
     @staticmethod
     def signature(path):
@@ -133,8 +188,8 @@ class Surveys:
             return None
         try:
             return [DocImage(name, base, digest, tuple(int(v) for v in borders) if borders else None,
-                             int(width), int(height), int(layer_id))
-                    for name, base, digest, borders, width, height, layer_id in entry["images"]]
+                             int(width), int(height), int(layer_id), stored)
+                    for name, base, digest, borders, width, height, layer_id, stored in entry["images"]]
         except (TypeError, ValueError):
             return None
 
