@@ -2,8 +2,9 @@
 
     PYTHONPATH=python python bench/bench_share.py [--docs 20] [--library-size 2000] [--rounds 3]
 
-Part one builds a kit of 30 images and 20 documents, each using 15 kit images
-and 10 of its own, and exports them all in one run without and with --share.
+Part one builds a kit of 30 images (32 to 200 pixels a side, every sixth
+nine-sliced) and 20 phone-screen documents (750 x 1334), each using 15 kit
+images and 10 of its own (a full-screen background and 9 more), and exports them all in one run without and with --share.
 Part two exports one such document against a library folder of 2,000 images
 (PNG and .png.meta), first without the caches and then with them, and times
 the lookup: indexing the library, and the step that digests the document's
@@ -38,13 +39,14 @@ def kit(rng, count=30):
 
 
 def document(rng, parts, own=10, used=15):
+    """A phone screen: its own full-size background, ``used`` kit images and ``own`` - 1 more of its own."""
     from tessel.testing import Doc, Group, Pixel
 
     chosen = rng.sample(parts, used)
-    mine = [(f"own{k}", _image(rng)) for k in range(own)]
-    layers = [Pixel(name, image=image, left=rng.randrange(400), top=rng.randrange(400)) for name, image in chosen + mine]
+    mine = [(f"own{k}", _image(rng)) for k in range(own - 1)]
+    layers = [Pixel(name, image=image, left=rng.randrange(500), top=rng.randrange(1100)) for name, image in chosen + mine]
     groups = [Group(f"g{n}", layers[n::5]) for n in range(5)]
-    return Doc(640, 640, groups)
+    return Doc(750, 1334, [Pixel("bg", image=_image(rng, (750, 1334)))] + groups, compression="zip")
 
 
 def pngs(folder):
@@ -64,7 +66,8 @@ def part_one(work, count):
         write_psd(document(rng, parts), path)
         paths.append(path)
     rows = []
-    for label, share in (("without --share", None), ("with --share common", "common")):
+    for label, share in (("without --share", None), ("with --share common", "common"),
+                         ("with --share common again, nothing changed", "common")):
         out = os.path.join(work, "out-" + ("share" if share else "plain"))
         start = time.perf_counter()
         results = [r for _, r in export_many(paths, out, ExportOptions(jobs=1, share=share))]
@@ -75,7 +78,7 @@ def part_one(work, count):
         saved = sum(r.bytes_saved for r in results)
         rows.append((label, images, shared, size, saved, seconds))
     print(f"\n{count} documents, each 15 of a kit of 30 images and 10 of its own")
-    print("| export | PNG files written | of them in the share folder | PNG bytes written | bytes not written | seconds |")
+    print("| export | PNG files in OUTDIR | of them in the share folder | PNG bytes in OUTDIR | bytes not written | seconds |")
     print("|---|---:|---:|---:|---:|---:|")
     for label, images, shared, size, saved, seconds in rows:
         print(f"| {label} | {images} | {shared} | {size:,} | {saved:,} | {seconds:.1f} |")

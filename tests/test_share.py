@@ -7,6 +7,7 @@ from pathlib import Path
 
 import pytest
 from PIL import Image
+from psd_tools import PSDImage
 
 from tessel import export as road
 from tessel.export import ExportOptions, export_many, export_psd
@@ -162,3 +163,29 @@ def test_nothing_is_written_into_a_library_folder(tmp_path, docs):
         with pytest.raises(road.DocumentError, match="library folder"):
             export_psd(docs[0], tmp_path / "out", ExportOptions(jobs=1, library=[str(folder)]))
     assert files(tmp_path / "out") == before
+
+
+@pytest.mark.parametrize("borders, found", [((8, 8, 8, 8), {"panel", "close"}), ((0, 0, 0, 0), {"close"}),
+                                            ((4, 8, 8, 8), {"close"})])
+def test_a_sliced_sprite_needs_a_frame_with_its_borders(tmp_path, docs, borders, found):
+    export_psd(docs[0], tmp_path / "kit", ExportOptions(jobs=1))
+    meta = tmp_path / "kit" / "a" / "a_win_panel.png.meta"
+    data = json.loads(meta.read_text())
+    frame = data["subMetas"]["a_win_panel"]
+    frame.update(zip(library.BORDER_KEYS, borders))
+    meta.write_text(json.dumps(data))
+    kit = {uuid: frame.png.stem for uuid, frame in sprite_frames(tmp_path / "kit" / "a").items()}
+    result = export_psd(docs[1], tmp_path / "out", ExportOptions(jobs=1, library=[str(tmp_path / "kit" / "a")]))
+    assert {name for name, uuid in sprite_refs(result.prefab).items() if uuid in kit} == found
+
+
+def test_a_shared_name_taken_by_other_pixels_gets_the_layer_id(tmp_path, docs):
+    out = tmp_path / "out"
+    (out / "common").mkdir(parents=True)
+    Image.new("RGBA", (3, 3), (1, 1, 1, 255)).save(out / "common" / "win_close.png")
+    results = dict(export_many(docs, out, ExportOptions(jobs=1, share="common")))
+    layer_id = next(layer.layer_id for layer in PSDImage.open(docs[0]).descendants() if layer.name == "close")
+    assert sorted(p.name for p in (out / "common").glob("*.png")) == [f"win_close-{layer_id}.png", "win_close.png",
+                                                                       "win_panel.png"]
+    assert (out / "common" / f"win_close-{layer_id}.png.meta").is_file()
+    assert results[docs[1]].shared == 2
