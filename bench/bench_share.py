@@ -113,7 +113,7 @@ def make_library(folder, rng, size, parts):
 
 def part_two(work, size, rounds):
     from tessel.export import ExportOptions, export_psd
-    from tessel.road import library, reuse, share
+    from tessel.road import library, reuse, surveys
     from tessel.testing import write_psd
 
     rng = random.Random(27)
@@ -138,7 +138,7 @@ def part_two(work, size, rounds):
     reuse.Reuse.__init__ = timed("step", reuse.Reuse.__init__)
     cases = (("no library", False, ()), ("library, first run", True, ()),
              ("library cache warm, document new", True, (library.CACHE_FILE,)),
-             ("both caches warm", True, (library.CACHE_FILE, share.SURVEYS_FILE)))
+             ("both caches warm", True, (library.CACHE_FILE, surveys.SURVEYS_FILE)))
     rows = {}
     for _ in range(rounds):
         for label, library_on, caches in cases:

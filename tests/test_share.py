@@ -11,7 +11,7 @@ from psd_tools import PSDImage
 
 from tessel import export as road
 from tessel.export import ExportOptions, export_many, export_psd
-from tessel.road import library, share
+from tessel.road import library, surveys
 from tessel.see.check import check
 from tessel.see.preview import sprite_frames
 from tessel.testing import Doc, Group, Pixel, gradient, write_psd
@@ -94,8 +94,8 @@ def test_reexport_keeps_shared_images_and_their_metas(tmp_path, docs, monkeypatc
     list(export_many(docs, out, options))
     # Unchanged documents are not surveyed again, neither by the first pass nor by their exports.
     surveyed = []
-    real, real_digest = share.survey, library.pixels_digest
-    monkeypatch.setattr(share, "survey", lambda psd, *args: surveyed.append(psd.name) or real(psd, *args))
+    real, real_digest = surveys.survey, library.pixels_digest
+    monkeypatch.setattr(surveys, "survey", lambda psd, *args: surveyed.append(psd.name) or real(psd, *args))
     meta = out / "common" / "win_close.png.meta"
     data = json.loads(meta.read_text())
     data["packable"] = False  # what the editor or a developer may set

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, metamerge, share
+from tessel.road import imagenames, leftout, metamerge, share, surveys
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
@@ -405,8 +405,8 @@ def _run_plan(paths, outdir, options):
     options = options or ExportOptions()
     if not (options.library or options.share):
         return None
-    known = share.Surveys(outdir, options)
-    surveys = []
+    known = surveys.Surveys(outdir, options)
+    found = []
     for path in paths if options.share else ():
         signature = known.signature(path)
         images = known.get(path, signature)
@@ -418,14 +418,14 @@ def _run_plan(paths, outdir, options):
 
                     Widgets(psd)
                 naming = imagenames.settle(list(pixel_layers(psd)))
-                images = share.survey(psd, list(pixel_layers(psd)), naming.empty, known.digests)
+                images = surveys.survey(psd, list(pixel_layers(psd)), naming.empty, known.digests)
             except Exception:
                 continue
             finally:
                 psd = None
                 gc.collect()
             known.put(path, signature, images)
-        surveys.append(images)
-    plan = share.plan_run(outdir, options, surveys)
+        found.append(images)
+    plan = share.plan_run(outdir, options, found)
     known.save()
     return plan

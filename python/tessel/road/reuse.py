@@ -14,7 +14,7 @@ from typing import Optional
 
 from tessel import filemanager
 from tessel.errors import DocumentError
-from tessel.road import library, metamerge, share
+from tessel.road import library, metamerge, share, surveys
 from tessel.road.imagefiles import ImageWriter
 
 
@@ -53,14 +53,14 @@ class Reuse:
         if inside is not None:
             raise DocumentError(f"its image folder {folder} lies in the library folder {inside}: "
                                 "nothing is written into a library folder")
-        surveys = share.Surveys(outdir, options)
-        signature = surveys.signature(path)
-        images = surveys.get(path, signature)
+        known = surveys.Surveys(outdir, options)
+        signature = known.signature(path)
+        images = known.get(path, signature)
         names = {layer.imageName for layer in layers if layer not in naming.empty}
         if images is None or {image.name for image in images} != names:
-            images = share.survey(psd, layers, naming.empty, surveys.digests)
-            surveys.put(path, signature, images)
-            surveys.save()
+            images = surveys.survey(psd, layers, naming.empty, known.digests)
+            known.put(path, signature, images)
+            known.save()
         kept = {layer.imageName for layer in keep}
         for image in images:
             source = None if image.name in kept else self._lookup(image)
