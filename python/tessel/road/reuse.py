@@ -53,6 +53,8 @@ class Reuse:
         if inside is not None:
             raise DocumentError(f"its image folder {folder} lies in the library folder {inside}: "
                                 "nothing is written into a library folder")
+        if plan.share_folder and os.path.normpath(folder) == plan.share_folder:
+            raise DocumentError(f"its image folder {folder} is the share folder; name the share folder otherwise")
         known = surveys.Surveys(outdir, options)
         signature = known.signature(path)
         images = known.get(path, signature)
