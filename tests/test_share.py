@@ -9,7 +9,7 @@ import pytest
 from PIL import Image
 from psd_tools import PSDImage
 
-from tessel import export as road
+from tessel import cli, export as road
 from tessel.export import ExportOptions, export_many, export_psd
 from tessel.road import library, surveys
 from tessel.see.check import check
@@ -189,3 +189,17 @@ def test_a_shared_name_taken_by_other_pixels_gets_the_layer_id(tmp_path, docs):
                                                                        "win_panel.png"]
     assert (out / "common" / f"win_close-{layer_id}.png.meta").is_file()
     assert results[docs[1]].shared == 2
+
+
+def test_command_line(tmp_path, docs, capsys):
+    out = tmp_path / "out"
+    assert cli.main(["export", *map(str, docs), "-o", str(out), "--share", "common", "-j", "1"]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[1].endswith("(5 nodes, 1 images, 2 shared, "
+                             f"{sum(p.stat().st_size for p in (out / 'common').glob('*.png'))} bytes not written)")
+    assert cli.main(["export", str(docs[1]), "-o", str(tmp_path / "again"), "--library", str(out / "common")]) == 0
+    assert "2 from the library" in capsys.readouterr().out
+    sheet = tmp_path / "sheet.png"
+    assert cli.main(["check", str(docs[0]), "--share", str(out / "common"), "-o", str(sheet)]) == 0
+    assert cli.main(["preview", str(out / "b.prefab"), "--share", str(out / "common"), "-o", str(sheet)]) == 0
+    assert "no meta file" not in capsys.readouterr().err
