@@ -251,11 +251,26 @@ def summary(outdir, result, name_flag=False):
         extra += f", {result.unchanged} unchanged"
     if result.collisions:
         extra += f", {result.collisions} image name{'s' if result.collisions > 1 else ''} split between different images"
+    if result.library:
+        extra += f", {result.library} from the library"
+    if result.shared:
+        extra += f", {result.shared} shared"
+    if result.library or result.shared:
+        extra += f", {_size(result.bytes_saved)} not written"
     left_out = leftout.describe(result.left_out, name_flag)
     if left_out:
         extra += f"; {left_out}"
     shown = os.path.join(outdir, result.name + ".prefab")
     return f"wrote {shown} ({result.nodes} nodes, {result.images} images{extra})"
+
+
+def _size(count):
+    """A byte count for people: 812 bytes, 41.2 KB, 3.5 MB."""
+    if count < 1000:
+        return f"{count} bytes"
+    if count < 1000 ** 2:
+        return f"{count / 1000:.1f} KB"
+    return f"{count / 1000 ** 2:.1f} MB"
 
 
 def cmd_tree(args, console):
@@ -404,6 +419,16 @@ def build_parser():
         "--png-compression", type=_level, metavar="N",
         help="zlib level of the PNG files, 0 (fastest, largest) to 9 (default: Pillow's, 6); "
         "1 saves images several times faster and some 5%% larger",
+    )
+    files.add_argument(
+        "--library", action="append", metavar="DIR",
+        help="a folder of the game project whose images (PNG with .png.meta) sprites refer to instead of a copy of "
+        "the same pixels; repeatable; never written into (digests cached in OUTDIR/.tessel-library.json)",
+    )
+    files.add_argument(
+        "--share", metavar="DIR",
+        help="a folder, relative to OUTDIR, that images common to two or more documents (of this run or of the "
+        "folder's earlier runs) are written to once, for every prefab to refer to",
     )
     add_config_options(files)
 

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import fileids, imagenames, leftout, textlook
+from tessel.road import fileids, imagenames, leftout, share, surveys, textlook
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_options
 from tessel.road.engineform import form_for
 from tessel.road.metaform import refuse_other_engine
@@ -23,6 +23,7 @@ from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
 from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
 from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, object_limit, open_psd, refusal
+from tessel.road.reuse import Reuse
 from tessel.road.verticaltext import vertical_text_warning
 
 
@@ -53,6 +54,12 @@ class ExportOptions:
     #: write the prefab from the export alone, dropping what the game team added to it in the
     #: editor (default: merge, see tessel.road.prefabmerge)
     fresh_prefab: bool = False
+    #: folders of the game project whose images (PNG and .png.meta) sprites refer to instead of copies
+    #: (see tessel.road.library); never written into
+    library: List[str] = field(default_factory=list, metadata={"path": True})
+    #: a folder, relative to the output folder, that images common to several documents go to once
+    #: (see tessel.road.share)
+    share: Optional[str] = None
 
     def __post_init__(self):
         check_options(self)
@@ -79,6 +86,10 @@ class ExportResult:
     left_out: Dict[str, int] = field(default_factory=dict)  #: layers left out, counted by kind
     warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
     unchanged: int = 0  #: of the images, those whose file already held them and was left alone
+    library: int = 0  #: images found in a library folder, not written
+    shared: int = 0  #: images the sprites take from the share folder
+    bytes_saved: int = 0  #: bytes of the images found elsewhere that this export did not write
+    shared_files: List[str] = field(default_factory=list)  #: files this export wrote into the share folder
 
 
 # ---------------------------------------------------------------------------
@@ -194,7 +205,7 @@ def _output_dir(outdir):
         filemanager.outputDir = previous
 
 
-def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
+def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None, plan=None):
     """Export the PSD at ``path`` into ``outdir``; returns an :class:`ExportResult`.
 
     ``progress(name, done, total)`` is called as images are saved (from the
@@ -212,6 +223,9 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
     failing document thus leaves the output folder as it found it; the error is
     a :class:`DocumentError` or the modules' own, with the failing layer in
     ``layer`` or in its notes.
+
+    ``plan`` (tessel.road.share.plan_run) says which images the run takes from
+    the library and share folders; without it, one is made for this document.
     """
     options = options or ExportOptions()
     # Checked again here: the fields may have been changed since construction.
@@ -227,7 +241,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         raise DocumentError(f"cannot create the output folder: {describe(e)}") from e
     try:
         with _output_dir(outdir):
-            return _export(os.fspath(path), outdir, options, progress, on_skipped)
+            return _export(os.fspath(path), outdir, options, progress, on_skipped, plan)
     finally:
         # A document's layer-info tree and prefab objects point at each other,
         # so only a full collection frees them; CPython runs one rarely, and the
@@ -235,7 +249,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         gc.collect()
 
 
-def _export(path, outdir, options, progress, on_skipped):
+def _export(path, outdir, options, progress, on_skipped, plan):
     from tessel import nodeweave
     from tessel.road import layerview
     from tessel.widgets.steps import NoWidgets, Widgets
@@ -248,6 +262,9 @@ def _export(path, outdir, options, progress, on_skipped):
         if on_skipped is not None:
             on_skipped(line)
 
+    own_plan = plan is None and bool(options.library or options.share)
+    if own_plan:
+        plan = share.plan_run(outdir, options, folders=[os.path.join(outdir, name)])
     psd = open_document(path, unknown, options)
     effect_warnings = layerview.effect_warnings(psd.layer, options)
     inside = Inside(outdir)
@@ -261,19 +278,22 @@ def _export(path, outdir, options, progress, on_skipped):
     textlook.apply(psd)
     widgets.build()
     apply_engine(psd, options.engine)
+    reuse = Reuse(plan, psd, path, outdir, options, list(pixel_layers(psd)), naming,
+                  keep=[sprite.layer for sprite in widgets.frames])
     prefab = psd.totalInfo[0]
     sprites = [obj for obj in psd.totalInfo if isinstance(obj, nodeweave.CCSprite)] + list(widgets.frames)
     prefab_meta = inside.check(prefab.metaPath)
-    sprite_metas = [inside.check(sprite.metaPath, sprite.layer) for sprite in sprites]
+    sprite_metas = [inside.check(sprite.metaPath, sprite.layer) for sprite in sprites if reuse.own(sprite.layer)]
     refuse_other_engine(prefab_meta, sprite_metas, options.engine)
     form = form_for(psd, options)
     # Reads back the UUIDs of an earlier export; a damaged meta file fails here,
     # naming itself, before anything is written.
     with form.reading_metas():
         nodeweave.refleshIdAndCreateMeta(psd)
+    reuse.redirect(psd)
     widgets.link(merge=not options.fresh_meta)
     fileids.assign(psd)
-    metas = form.plan_metas()
+    metas = reuse.own_metas(psd, form.plan_metas())
 
     prefab_path = inside.check(os.path.join(outdir, name + ".prefab"))
     # An existing prefab that cannot be merged into fails here, naming itself.
@@ -283,26 +303,31 @@ def _export(path, outdir, options, progress, on_skipped):
     # imagenames); one of them writes it.
     targets = {}
     for layer in pixel_layers(psd):
-        if layer not in naming.empty:
+        if layer not in naming.empty and reuse.own(layer):
             targets.setdefault(inside.check(os.path.join(folder, layer.imageName + ".png"), layer), layer)
     work = [(layer, target) for target, layer in targets.items()]
+    if plan is not None and plan.share_folder:
+        work += reuse.work(pixel_layers(psd), Inside(plan.share_folder))
 
     step = _progress_steps(progress, name, len(work))
 
     made_folder = not os.path.isdir(folder)
     os.makedirs(folder, exist_ok=True)
+    if reuse.writes_shared():
+        os.makedirs(plan.share_folder, exist_ok=True)
     level = options.png_compression
     cache = ImageCache(folder, level) if options.image_cache else None
     writer = ImageWriter(fresh=made_folder, cache=cache, compress_level=level)
     fresh = (folder, os.path.join(outdir, name)) if made_folder else ()
     try:
         with filemanager.fresh_folder(*fresh):
-            staged = save_images(work, options.jobs, step, writer.render)
+            staged = save_images(work, options.jobs, step, reuse.render(writer.render))
             for tmp, target in staged:
                 if tmp != target:
                     os.replace(tmp, target)
             form.save_prefab(prefab_path)
             form.save_metas(metas)
+            reuse.save_metas(target for _, target in staged)
             widgets.save_metas()
             cached, warnings = _save_cache(writer.cache)
     except BaseException:
@@ -313,7 +338,7 @@ def _export(path, outdir, options, progress, on_skipped):
             with contextlib.suppress(OSError):
                 os.rmdir(folder)
         raise
-    images = [target for _, target in staged] + writer.kept
+    images = [target for _, target in staged if reuse.own_target(target)] + writer.kept
     files = [prefab_path, prefab_meta] + images + list(dict.fromkeys(sprite_metas))
     if cached:
         files.append(writer.cache.path)
@@ -321,7 +346,10 @@ def _export(path, outdir, options, progress, on_skipped):
     return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
                         images=len(images), collisions=len(naming.warnings), skipped=skipped,
                         left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
-                        warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
+                        library=reuse.count("library"), shared=reuse.count("shared"), bytes_saved=reuse.bytes_saved,
+                        shared_files=reuse.written,
+                        warnings=(plan.warnings if own_plan else []) + list(naming.warnings)
+                        + ([vertical] if vertical else []) + list(widgets.warnings) + reuse.warnings
                         + merge_warnings + warnings + effect_warnings)
 
 
@@ -364,14 +392,61 @@ def export_many(paths, outdir, options=None, **callbacks):
     arguments go to :func:`export_psd`.
     """
     seen = {}
+    paths = list(paths)
+    try:
+        plan = _run_plan(paths, outdir, options)
+    except DocumentError as e:
+        for path in paths:
+            yield path, e
+        return
+    warnings = plan.warnings if plan is not None else []
     for path in paths:
         name = document_name(path)
         try:
             if name in seen:
                 raise DocumentError(f"exports as {name!r} like {seen[name]}; export it into another folder")
-            result = export_psd(path, outdir, options, **callbacks)
+            result = export_psd(path, outdir, options, plan=plan, **callbacks)
         except Exception as e:
             yield path, e
             continue
         seen[name] = path
+        # The folders' warnings are the run's: said once, with the first document.
+        result.warnings[:0] = warnings
+        warnings = []
         yield path, result
+
+
+def _run_plan(paths, outdir, options):
+    """The run's :class:`tessel.road.share.Plan` (None without --library and --share).
+
+    With a share folder every document is surveyed first, to find the images
+    they have in common; one that cannot be read is left out here, and its
+    export reports why.
+    """
+    options = options or ExportOptions()
+    if not (options.library or options.share):
+        return None
+    known = surveys.Surveys(outdir, options)
+    found = []
+    for path in paths if options.share else ():
+        signature = known.signature(path)
+        images = known.get(path, signature)
+        if images is None:
+            try:
+                psd = open_document(path, None, options)
+                if options.components:
+                    from tessel.widgets.steps import Widgets
+
+                    Widgets(psd)
+                naming = imagenames.settle(list(pixel_layers(psd)))
+                images = surveys.survey(psd, list(pixel_layers(psd)), naming.empty, known.digests)
+            except Exception:
+                continue
+            finally:
+                psd = None
+                gc.collect()
+            known.put(path, signature, images)
+        found.append(images)
+    plan = share.plan_run(outdir, options, found)
+    known.save()
+    return plan

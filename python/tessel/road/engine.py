@@ -28,7 +28,7 @@ DEFAULT_ENGINE = "2.1"
 #: its parsed arguments (same names) against this table too; a field an options
 #: object lacks counts as off.
 NOT_CARRIED = {
-    "3.8": {"components": "--components"},
+    "3.8": {"components": "--components", "library": "--library", "share": "--share"},
 }
 
 

@@ -93,8 +93,8 @@ def _on_disk(path, read):
     return existing if isinstance(existing, dict) else {}
 
 
-def plan(psd):
-    """What each meta file of the export will hold, merged with the file on disk.
+def plan(psd, fresh=False):
+    """What each meta file of the export will hold, merged with the file on disk (``fresh``: with none).
 
     Returns a list of (path, dictionary) pairs in the order the files are written
     (the prefab's, then one per sprite in list order).  Call it after
@@ -103,11 +103,16 @@ def plan(psd):
     from tessel import nodeweave
 
     read = {}
+
+    def on_disk(path):
+        # Merged with an empty dictionary, a file is its model.
+        return {} if fresh else _on_disk(path, read)
+
     prefab = psd.totalInfo[0]
-    files = [(prefab.metaPath, merged_prefab_meta(_exported(prefab.meta), _on_disk(prefab.metaPath, read)))]
+    files = [(prefab.metaPath, merged_prefab_meta(_exported(prefab.meta), on_disk(prefab.metaPath)))]
     for obj in psd.totalInfo:
         if isinstance(obj, nodeweave.CCSprite):
-            existing = _on_disk(obj.metaPath, read)
+            existing = on_disk(obj.metaPath)
             scale9 = bool(obj.layer.scale9Params)
             files.append((obj.metaPath, merged_texture_meta(_exported(obj.meta), existing, scale9)))
     return files

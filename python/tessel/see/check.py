@@ -311,7 +311,7 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
         detail = " ".join(str(e).split())
         raise PreviewError(f"{psd_path}: psd-tools cannot open it ({type(e).__name__}: {detail})") from e
     with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
-        layout, frames = load_prefab(export(str(psd_path), outdir), engine)
+        layout, frames = load_prefab(export(str(psd_path), outdir), engine, options.library)
         problems = []
         fonts = Fonts(font)
         rendered = render(layout, frames, fonts=fonts, problems=problems)
@@ -367,7 +367,7 @@ def _check_command(args, console=None) -> int:
 
     try:
         options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components,
-                                engine=args.engine)
+                                engine=args.engine, library=args.library or [])
     except ValueError as e:  # a combination the engine has no form for
         print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
         return EXIT_ERROR
@@ -405,4 +405,7 @@ def register(subparsers) -> None:
                                                          "clipping)")
     c.add_argument("--components", action="store_true",
                    help="export with working widgets (see `tessel export --components`) and check that")
+    # A share folder of earlier exports is looked up like a library: the check exports into a folder of its own.
+    c.add_argument("--library", "--share", action="append", metavar="DIR",
+                   help="export against this library or share folder, as `tessel export --library` does; repeatable")
     c.set_defaults(func=_check_command, quiet=False, verbose=False)

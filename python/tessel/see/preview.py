@@ -47,8 +47,8 @@ class Frame:
         return tuple(int(self.submeta.get(k, 0) or 0) for k in ("borderTop", "borderRight", "borderBottom", "borderLeft"))
 
 
-def sprite_frames(folder: Path) -> dict:
-    """Map every sprite-frame UUID of the .png.meta files in ``folder`` to its frame.
+def sprite_frames(folder: Path, below: bool = False) -> dict:
+    """Map every sprite-frame UUID of the .png.meta files in ``folder`` (``below``: and its subfolders) to its frame.
 
     The PNG of "X.png.meta" is "X.png" beside it; sub-meta entries without a
     UUID are skipped, and an unreadable meta file is an error that names it.
@@ -57,7 +57,7 @@ def sprite_frames(folder: Path) -> dict:
     frames = {}
     if not folder.is_dir():
         return frames
-    for meta in sorted(folder.glob("*.png.meta")):
+    for meta in sorted(folder.rglob("*.png.meta") if below else folder.glob("*.png.meta")):
         try:
             data = json.loads(meta.read_text(encoding="utf-8"))
         except (OSError, ValueError) as e:
@@ -212,23 +212,29 @@ def render(layout: Layout, frames: dict, boxes: bool = False, fonts: Optional[Fo
     return canvas
 
 
-def load_prefab(path, engine: Optional[str] = None) -> tuple:
-    """The laid-out prefab at ``path`` and the sprite frames of its image folder."""
+def load_prefab(path, engine: Optional[str] = None, libraries=()) -> tuple:
+    """The laid-out prefab at ``path`` and the sprite frames of its image folder and the ``libraries`` folders."""
     path = Path(path)
     try:
         objects = json.loads(path.read_text(encoding="utf-8"))
     except (OSError, ValueError) as e:
         raise PreviewError(f"{path}: not a readable prefab ({e})") from e
     name = path.name[: -len(".prefab")] if path.name.endswith(".prefab") else path.stem
-    return layout_prefab(objects, engine), sprite_frames(path.parent / name)
+    frames = {}
+    for folder in libraries:
+        frames.update(sprite_frames(Path(folder), below=True))
+    frames.update(sprite_frames(path.parent / name))
+    return layout_prefab(objects, engine), frames
 
 
-def preview(prefab, output, boxes: bool = False, font: Optional[str] = None, engine: Optional[str] = None) -> list:
+def preview(prefab, output, boxes: bool = False, font: Optional[str] = None, engine: Optional[str] = None,
+            libraries=()) -> list:
     """Render the prefab file ``prefab`` into the PNG ``output``; returns the problems met.
 
-    A label whose characters no font has is one of them, said once.
+    A label whose characters no font has is one of them, said once.  Sprites may
+    show images of the ``libraries`` folders (library and share folders).
     """
-    layout, frames = load_prefab(prefab, engine)
+    layout, frames = load_prefab(prefab, engine, libraries)
     problems = []
     fonts = Fonts(font)
     image = render(layout, frames, boxes=boxes, fonts=fonts, problems=problems)
@@ -252,7 +258,8 @@ def _number(value: float) -> str:
 
 def _preview_command(args, console=None) -> int:
     try:
-        problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font, engine=args.engine)
+        problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font, engine=args.engine,
+                           libraries=args.library or ())
     except (PreviewError, OSError) as e:
         print(f"tessel preview: {_printable(str(e))}", file=sys.stderr)
         return 1
@@ -274,4 +281,6 @@ def register(subparsers) -> None:
     p.add_argument("--font", help="a TrueType/OpenType font file for the labels")
     p.add_argument("--engine", choices=list(ENGINES),
                    help="place nodes as this Creator runtime does (default: by \"_trs\" when a node has it)")
+    p.add_argument("--library", "--share", action="append", metavar="DIR",
+                   help="a library or share folder of the export whose images sprites may show; repeatable")
     p.set_defaults(func=_preview_command, quiet=False, verbose=False)
