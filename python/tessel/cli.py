@@ -166,7 +166,9 @@ def export_options(args):
                               components=getattr(args, "components", False),
                               image_cache=getattr(args, "image_cache", True),
                               png_compression=getattr(args, "png_compression", None),
-                              max_objects=getattr(args, "max_objects", parselimits.DEFAULT_MAX_OBJECTS))
+                              max_objects=getattr(args, "max_objects", parselimits.DEFAULT_MAX_OBJECTS),
+                              fonts=getattr(args, "fonts", None) or [], font_map=getattr(args, "font_map", None),
+                              text_effects=getattr(args, "text_effects", False))
 
 
 def _styles_missing(args):
@@ -266,6 +268,18 @@ def add_components_flag(parser):
     )
 
 
+def add_font_options(parser):
+    """--fonts, --font-map and --text-effects, shared by export and check."""
+    parser.add_argument("--fonts", action="append", metavar="DIR",
+                        help="a folder of the game project with font assets (.ttf/.otf/.fnt and their .meta; "
+                             "repeatable): labels whose font matches one refer to it instead of a system font")
+    parser.add_argument("--font-map", metavar="FILE",
+                        help="JSON or TOML file mapping font names (as the PSD stores them) to font files "
+                             "relative to a --fonts folder; tried before the names inside the font files")
+    parser.add_argument("--text-effects", action="store_true",
+                        help="a text layer's stroke and drop shadow become cc.LabelOutline and cc.LabelShadow")
+
+
 def _max_objects(text):
     try:
         return parselimits.object_limit(text)
@@ -345,6 +359,7 @@ def build_parser():
         "1 saves images several times faster and some 5%% larger",
     )
     _add_max_objects(export)
+    add_font_options(export)
     export.set_defaults(func=cmd_export)
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
@@ -363,6 +378,7 @@ def build_parser():
 
     preview.register(sub)
     check.register(sub)
+    add_font_options(sub.choices["check"])
     return parser
 
 

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, metamerge
+from tessel.road import fonts, imagenames, leftout, metamerge, texteffects
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
@@ -48,6 +48,12 @@ class ExportOptions:
     png_compression: Optional[int] = None
     #: the most objects the PSD reader parses from one document (None: no limit; see tessel.road.parselimits)
     max_objects: Optional[int] = DEFAULT_MAX_OBJECTS
+    #: folders of the game project holding font assets; labels refer to the matching one (see tessel.road.fonts)
+    fonts: List[str] = field(default_factory=list)
+    #: a JSON or TOML file mapping font names to font files relative to a fonts folder
+    font_map: Optional[str] = None
+    #: a text layer's stroke and drop shadow become cc.LabelOutline and cc.LabelShadow (see tessel.road.texteffects)
+    text_effects: bool = False
 
     def __post_init__(self):
         check_engine(self.engine)
@@ -245,6 +251,9 @@ def _export(path, outdir, options, progress, on_skipped):
     nodeweave.initPsdInfo(psd)
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
+    font_warnings = fonts.apply_fonts(psd, fonts.Library.open(options.fonts, options.font_map))[1] \
+        if options.fonts or options.font_map else []
+    effect_warnings = texteffects.add_components(psd) if options.text_effects else []
     widgets.build()
     apply_engine(psd, options.engine)
     prefab = psd.totalInfo[0]
@@ -302,7 +311,7 @@ def _export(path, outdir, options, progress, on_skipped):
                         images=len(images), collisions=len(naming.warnings), skipped=skipped,
                         left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
                         warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
-                        + warnings)
+                        + warnings + font_warnings + effect_warnings)
 
 
 def _save_cache(cache):

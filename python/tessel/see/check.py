@@ -212,6 +212,15 @@ class CheckResult:
         return not self.misplaced and not self.problems
 
 
+def _font_files(options) -> dict:
+    """{uuid: font file} of the project fonts the export's labels may refer to."""
+    if not options.fonts:
+        return {}
+    from tessel.road.fonts import font_files
+
+    return font_files(options.fonts)
+
+
 def default_export(psd_path: str, outdir: str, options=None) -> Path:
     """Export ``psd_path`` into ``outdir`` with the library's export; returns the prefab's path.
 
@@ -264,7 +273,7 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
     with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
         layout, frames = load_prefab(export(str(psd_path), outdir), engine)
         problems = []
-        fonts = Fonts(font)
+        fonts = Fonts(font, _font_files(options))
         rendered = render(layout, frames, fonts=fonts, problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
         frame_layers = set()
@@ -315,7 +324,8 @@ def _check_command(args, console=None) -> int:
     try:
         from tessel.export import ExportOptions
 
-        options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components)
+        options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components,
+                                fonts=args.fonts or [], font_map=args.font_map, text_effects=args.text_effects)
         result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
                        options=options)
         output = args.output or f"{Path(args.psd).stem}.check.png"

@@ -19,6 +19,7 @@ from typing import Callable, Optional
 from PIL import Image, ImageDraw, ImageFont
 
 from tessel.see.fontfaces import Face, faces, locate
+from tessel.see.labeleffects import LabelEffects
 from tessel.see.nodelayout import PreviewError
 
 # Free fonts tried for labels after the faces of the label's own family, in order;
@@ -67,19 +68,26 @@ class Fonts:
     ``notes`` says so once, naming what to install.
     """
 
-    def __init__(self, path: Optional[str] = None):
+    def __init__(self, path: Optional[str] = None, files: Optional[dict] = None):
         self.path = path
+        #: font asset UUID -> font file, for labels that refer to a project font
+        self.files = files or {}
         self.notes = []
         self._fonts = {}
         self._covers = {}
 
-    def get(self, size: int, text: str = "", family: str = "", bold: bool = False, italic: bool = False):
-        """The font for ``text`` at ``size`` pixels, closest to the label's ``family`` and style."""
+    def get(self, size: int, text: str = "", family: str = "", bold: bool = False, italic: bool = False,
+            asset: Optional[str] = None):
+        """The font for ``text`` at ``size`` pixels: the label's font asset ``asset`` (a UUID), else the face
+        closest to its ``family`` and style."""
         if self.path:
             candidates = (Face(self.path),)
         else:
             fallbacks = (CJK_FONTS if _CJK.search(text) else ()) + LATIN_FONTS
             candidates = tuple(faces(family, bold, italic)) + tuple(Face(name) for name in fallbacks)
+            own = self.files.get(asset, "")
+            if own.lower().endswith((".ttf", ".otf", ".ttc")):
+                candidates = (Face(own),) + candidates
         first = None
         for face in candidates:
             font = self._load(face, size)
@@ -245,9 +253,12 @@ def _line_height(label: dict, size: int, drawn: int) -> float:
 
 
 def font_style(label: dict) -> tuple:
-    """(family, bold, italic) of a label: its font family, and the engine's bold and italic switches."""
+    """(family, bold, italic, asset) of a label: its font family, the engine's bold and italic switches,
+    and the UUID of the font asset it uses instead of a system font (or None)."""
     family = label.get("_N$fontFamily") or label.get("_fontFamily") or ""
-    return str(family), bool(label.get("_isBold")), bool(label.get("_isItalic"))
+    file = label.get("_N$file") if label.get("_isSystemFontUsed") is False else None
+    asset = file.get("__uuid__") if isinstance(file, dict) else None
+    return str(family), bool(label.get("_isBold")), bool(label.get("_isItalic")), asset
 
 
 def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
@@ -320,21 +331,24 @@ def draw_label(canvas: Image.Image, canvas_height: float, node, fonts: Fonts) ->
         return None
     r, g, b, _ = node.color
     fill = (r, g, b, int(round(255 * node.opacity)))
-    # The engine draws into a canvas of the label's box: nothing outside it shows.
+    # The engine draws into a canvas of the label's box, grown for its outline and shadow.
+    effects = LabelEffects.of(node)
+    pad = effects.margin
     w, h = max(1, int(round(laid.width))), max(1, int(round(laid.height)))
-    box = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    box = Image.new("RGBA", (w + 2 * pad, h + 2 * pad), (0, 0, 0, 0))
     draw = ImageDraw.Draw(box)
-    anchor_x = {LEFT: 0, RIGHT: laid.width}.get(laid.halign, laid.width / 2)
+    anchor_x = {LEFT: 0, RIGHT: laid.width}.get(laid.halign, laid.width / 2) + pad
     anchor = {LEFT: "ls", RIGHT: "rs"}.get(laid.halign, "ms")
     for i, line in enumerate(laid.lines):
-        y = laid.baseline(i)
+        y = laid.baseline(i) + pad
         if isinstance(laid.font, ImageFont.FreeTypeFont):
-            draw.text((anchor_x, y), line, font=laid.font, fill=fill, anchor=anchor)
+            draw.text((anchor_x, y), line, font=laid.font, fill=fill, anchor=anchor, **effects.text_options())
         else:
             _, y0, x1, y1 = laid.font.getbbox(line)
-            x = {LEFT: 0, RIGHT: laid.width - x1}.get(laid.halign, (laid.width - x1) / 2)
+            x = {LEFT: 0, RIGHT: laid.width - x1}.get(laid.halign, (laid.width - x1) / 2) + pad
             draw.text((x, y - y1), line, font=laid.font, fill=fill)
-    x, y = int(round(laid.left)), int(round(canvas_height - laid.top))
+    box = effects.under(box)
+    x, y = int(round(laid.left)) - pad, int(round(canvas_height - laid.top)) - pad
     layer = Image.new("RGBA", canvas.size, (0, 0, 0, 0))
     layer.paste(box, (x, y))
     canvas.alpha_composite(layer)
