@@ -88,27 +88,24 @@ def _names(path):
     """(PostScript names, family + style keys) of every face in the font file ``path``."""
     from fontTools.ttLib import TTCollection, TTFont
 
-    if path.lower().endswith(".ttc"):
-        collection = TTCollection(path, lazy=True)
-        fonts = list(collection.fonts)
-    else:
-        fonts = [TTFont(path, lazy=True)]
     postscript, styled = [], []
-    for font in fonts:
-        table = font["name"]
+    # The file is opened here so that it is closed again whatever fontTools makes of it.
+    with open(path, "rb") as f:
+        fonts = list(TTCollection(f).fonts) if path.lower().endswith(".ttc") else [TTFont(f)]
+        for font in fonts:
+            table = font["name"]
 
-        def name(i):
-            record = table.getDebugName(i)
-            return record.strip() if record else ""
+            def name(i):
+                record = table.getDebugName(i)
+                return record.strip() if record else ""
 
-        if name(_POSTSCRIPT):
-            postscript.append(name(_POSTSCRIPT))
-        for family, style in ((_FAMILY, _STYLE), (_TYPO_FAMILY, _TYPO_STYLE)):
-            if name(family):
-                styled.append(key(name(family) + (name(style) or "Regular")))
-        if name(_FULL):
-            styled.append(key(name(_FULL)))
-        font.close()
+            if name(_POSTSCRIPT):
+                postscript.append(name(_POSTSCRIPT))
+            for family, style in ((_FAMILY, _STYLE), (_TYPO_FAMILY, _TYPO_STYLE)):
+                if name(family):
+                    styled.append(key(name(family) + (name(style) or "Regular")))
+            if name(_FULL):
+                styled.append(key(name(_FULL)))
     return tuple(postscript), tuple(dict.fromkeys(styled))
 
 
@@ -200,6 +197,11 @@ class Library:
         for folder in folders:
             if not os.path.isdir(folder):
                 raise DocumentError(f"the fonts folder {folder} does not exist")
+        try:
+            import fontTools  # noqa: F401
+        except ImportError:
+            raise DocumentError("--fonts reads the names inside font files with fontTools: "
+                                "pip install 'tessel[fonts]'") from None
         library = cls(folders, load_map(map_path) if map_path else {})
         for folder in folders:
             assets, warnings = scan(folder)

@@ -325,7 +325,8 @@ def _check_command(args, console=None) -> int:
         from tessel.export import ExportOptions
 
         options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components,
-                                fonts=args.fonts or [], font_map=args.font_map, text_effects=args.text_effects)
+                                fonts=getattr(args, "fonts", None) or [], font_map=getattr(args, "font_map", None),
+                                text_effects=getattr(args, "text_effects", False))
         result = check(args.psd, tolerance=args.tolerance, font=args.font, boxes=args.boxes, engine=args.engine,
                        options=options)
         output = args.output or f"{Path(args.psd).stem}.check.png"

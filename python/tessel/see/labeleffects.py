@@ -33,11 +33,12 @@ class LabelEffects:
     @classmethod
     def of(cls, node) -> "LabelEffects":
         found = cls()
-        outline = node.parts.get("cc.LabelOutline")
+        parts = getattr(node, "parts", None) or {}
+        outline = parts.get("cc.LabelOutline")
         if outline is not None:
             found.outline_width = max(0, int(round(float(outline.get("_width", 1) or 0))))
             found.outline_color = _rgba(outline.get("_color"), node.opacity)
-        shadow = node.parts.get("cc.LabelShadow")
+        shadow = parts.get("cc.LabelShadow")
         if shadow is not None:
             offset = shadow.get("_offset") if isinstance(shadow.get("_offset"), dict) else {}
             found.shadow = (float(offset.get("x", 2)), -float(offset.get("y", 2)))
