@@ -60,7 +60,7 @@ def project(tmp_path):
     """A game project's font folder: fonts found by their names, by the map, a bitmap font, and broken ones."""
     fonts = tmp_path / "assets" / "fonts"
     (fonts / "deep" / "er").mkdir(parents=True)
-    make_font(fonts / "deep" / "er" / "brand.otf", "Brand Sans", "Bold", "BrandSans-Bold", cff=True)
+    make_font(fonts / "deep" / "er" / "brand.otf", "Brand Sans", "Bold", "BrSn-Bd", cff=True)
     with_meta(fonts / "deep" / "er" / "brand.otf", "uuid-brand")
     make_font(fonts / "title.ttf", "Title Face", "Regular", "TitleFace")
     with_meta(fonts / "title.ttf", "uuid-title")
@@ -76,7 +76,8 @@ def project(tmp_path):
 def document(tmp_path):
     path = tmp_path / "screen.psd"
     write_psd(Doc(400, 300, [
-        Text("named", "A", left=10, top=10, box=(60, 30), font="BrandSans-Bold", size=24.0),
+        Text("named", "A", left=10, top=10, box=(60, 30), font="BrSn-Bd", size=24.0),
+        Text("override", "A", left=100, top=10, box=(60, 30), font="TitleFace", size=24.0),
         Text("styled", "A", left=10, top=50, box=(60, 30), font="BrandSans-BoldMT", size=24.0),
         Text("mapped", "A", left=10, top=90, box=(60, 30), font="HeadlineDisplay", size=24.0),
         Text("bitmap", "A", left=10, top=130, box=(60, 30), font="Score", size=24.0),
@@ -106,14 +107,16 @@ def test_labels_refer_to_the_matching_font_asset_and_problems_are_one_line_each(
     psd = document(tmp_path)
     font_map = tmp_path / f"fonts.{map_format}"
     if map_format == "json":
-        font_map.write_text(json.dumps({"HeadlineDisplay": "title.ttf", "Ghost": "gone/ghost.ttf"}))
+        font_map.write_text(json.dumps({"HeadlineDisplay": "title.ttf", "TitleFace": "deep/er/brand.otf",
+                                           "Ghost": "gone/ghost.ttf"}))
     else:
-        font_map.write_text('HeadlineDisplay = "title.ttf"\nGhost = "gone/ghost.ttf"\n')
+        font_map.write_text('HeadlineDisplay = "title.ttf"\nTitleFace = "deep/er/brand.otf"\nGhost = "gone/ghost.ttf"\n')
     out = tmp_path / "out"
     status = cli.main(["export", str(psd), "-o", str(out), "--fonts", str(project), "--font-map", str(font_map)])
     assert status == 0
     found = labels_by_node(prefab_objects(out / "screen.prefab"))
-    expected = {"named": "uuid-brand", "styled": "uuid-brand", "mapped": "uuid-title", "bitmap": "uuid-score",
+    # By the PostScript name, by family + style, by the map (before the names inside title.ttf), by file name.
+    expected = {"named": "uuid-brand", "override": "uuid-brand", "styled": "uuid-brand", "mapped": "uuid-title", "bitmap": "uuid-score",
                 "lost": None, "lost2": None, "nometa": None}
     for name, uuid in expected.items():
         label = found[name][0]
