@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import fonts, imagenames, leftout, metamerge, texteffects
+from tessel.road import fonts, imagenames, leftout, metamerge, texteffects, textplace
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
@@ -251,6 +251,7 @@ def _export(path, outdir, options, progress, on_skipped):
     nodeweave.initPsdInfo(psd)
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
+    textplace.place_point_text(psd)
     font_warnings = fonts.apply_fonts(psd, fonts.Library.open(options.fonts, options.font_map))[1] \
         if options.fonts or options.font_map else []
     effect_warnings = texteffects.add_components(psd) if options.text_effects else []
