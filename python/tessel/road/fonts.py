@@ -91,7 +91,8 @@ def _names(path):
     postscript, styled = [], []
     # The file is opened here so that it is closed again whatever fontTools makes of it.
     with open(path, "rb") as f:
-        fonts = list(TTCollection(f).fonts) if path.lower().endswith(".ttc") else [TTFont(f)]
+        # lazy: only the name table is read, not the whole file
+        fonts = list(TTCollection(f, lazy=True).fonts) if path.lower().endswith(".ttc") else [TTFont(f, lazy=True)]
         for font in fonts:
             table = font["name"]
 
