@@ -23,7 +23,7 @@ from typing import Dict, List, Optional, Tuple
 from tessel.errors import DocumentError, describe
 
 #: Font files the engine imports as a cc.TTFFont, and its bitmap fonts.
-VECTOR = (".ttf", ".otf", ".ttc")
+VECTOR = (".ttf", ".otf")
 BITMAP = (".fnt",)
 
 # name-table ids: family, style, full name, PostScript name, typographic family and style
@@ -85,15 +85,14 @@ def _stamp(path):
 
 
 def _names(path):
-    """(PostScript names, family + style keys) of every face in the font file ``path``."""
-    from fontTools.ttLib import TTCollection, TTFont
+    """(PostScript names, family + style keys) of the font file ``path``."""
+    from fontTools.ttLib import TTFont
 
     postscript, styled = [], []
     # The file is opened here so that it is closed again whatever fontTools makes of it.
     with open(path, "rb") as f:
         # lazy: only the name table is read, not the whole file
-        fonts = list(TTCollection(f, lazy=True).fonts) if path.lower().endswith(".ttc") else [TTFont(f, lazy=True)]
-        for font in fonts:
+        for font in [TTFont(f, lazy=True)]:
             table = font["name"]
 
             def name(i):
@@ -192,6 +191,8 @@ class Library:
 
     @classmethod
     def open(cls, folders, map_path=None):
+        if isinstance(folders, (str, os.PathLike)):
+            folders = [folders]
         folders = [os.path.abspath(os.fspath(f)) for f in folders]
         if not folders:
             raise DocumentError("a font map needs the fonts folders its paths are relative to")

@@ -120,6 +120,11 @@ def components(info):
                 left.append("a second drop shadow")
                 continue
             component = shadow(info, effect)
+            mode = getattr(getattr(effect, "blend_mode", None), "name", "NORMAL")
+            if mode not in ("NORMAL", "MULTIPLY"):
+                left.append(f"the drop shadow's {mode.lower().replace('_', ' ')} blending (drawn normally)")
+            if float(getattr(effect, "choke", 0) or 0) > 0:
+                left.append("the drop shadow's spread")
         else:
             left.append(_spaced(name).lower())
             continue
