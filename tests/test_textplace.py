@@ -6,7 +6,7 @@ from pathlib import Path
 import pytest
 
 from tessel import export
-from tessel.see import check, fontfaces
+from tessel.see import check
 from tessel.testing import Doc, Text, write_psd
 
 SHARED = Path(os.environ.get("TESSEL_SHARED_PSD", Path(__file__).resolve().parents[2] / "shared" / "psd"))
@@ -20,8 +20,6 @@ POINT_TEXT = ["psd-more/texts-whitespaces.psd", "psd-more/texts-style-bold.psd",
 
 
 @pytest.mark.skipif(not SHARED.is_dir(), reason="the shared PSD files are absent")
-@pytest.mark.skipif("LiberationSans-Regular.ttf" not in fontfaces.installed(),
-                    reason="fonts-liberation is not installed: the preview draws other widths")
 @pytest.mark.parametrize("name", POINT_TEXT)
 def test_photoshop_point_text_draws_its_glyphs_where_photoshop_drew_them(name):
     result = check.check(str(SHARED.parent / name))
