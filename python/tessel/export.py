@@ -252,7 +252,7 @@ def _export(path, outdir, options, progress, on_skipped):
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
     textplace.place_point_text(psd)
-    font_warnings = fonts.apply_fonts(psd, fonts.Library.open(options.fonts, options.font_map))[1] \
+    font_warnings = fonts.apply_fonts(psd, fonts.Library.open(options.fonts, options.font_map)) \
         if options.fonts or options.font_map else []
     effect_warnings = texteffects.add_components(psd) if options.text_effects else []
     widgets.build()

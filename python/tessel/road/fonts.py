@@ -56,10 +56,6 @@ class Asset:
     postscript: Tuple[str, ...] = ()  #: PostScript names inside the file
     styled: Tuple[str, ...] = ()  #: keys of family + style inside the file
 
-    @property
-    def bitmap(self) -> bool:
-        return self.path.lower().endswith(BITMAP)
-
 
 @dataclass
 class _Scanned:
@@ -234,24 +230,25 @@ class Library:
         found = self._mapped.get(name)
         if found is not None:
             return found if found.uuid else None
+        keys = _keys_of_postscript(name)
         for test in (lambda a: name in a.postscript,
-                     lambda a: any(k in a.styled for k in _keys_of_postscript(name)),
-                     lambda a: key(os.path.splitext(os.path.basename(a.path))[0]) in _keys_of_postscript(name)):
+                     lambda a: any(k in a.styled for k in keys),
+                     lambda a: key(os.path.splitext(os.path.basename(a.path))[0]) in keys):
             for asset in usable:
                 if test(asset):
                     return asset
         return None
 
 
-def apply_fonts(psd, library) -> Tuple[Dict[str, str], List[str]]:
-    """Point every label whose font has an asset at it; returns {uuid: font file} and the warning lines.
+def apply_fonts(psd, library) -> List[str]:
+    """Point every label whose font has an asset at it; returns the warning lines.
 
     A label without an asset keeps the system font; one line names those fonts
     with the number of labels each.
     """
     from tessel import nodeweave
 
-    used, unmatched = {}, {}
+    unmatched = {}
     for obj in psd.totalInfo:
         if not isinstance(obj, nodeweave.CCLabel):
             continue
@@ -262,12 +259,11 @@ def apply_fonts(psd, library) -> Tuple[Dict[str, str], List[str]]:
             continue
         obj._N_file = {"__uuid__": asset.uuid}
         obj._isSystemFontUsed = False
-        used[asset.uuid] = asset.path
     warnings = list(library.warnings)
     if unmatched:
         counts = ", ".join(f"{name} ({n} label{'s' if n > 1 else ''})" for name, n in unmatched.items())
         warnings.append(f"no font asset for {counts}: these labels keep the system font")
-    return used, warnings
+    return warnings
 
 
 def font_files(folders) -> Dict[str, str]:
