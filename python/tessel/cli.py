@@ -314,6 +314,18 @@ def add_components_flag(parser):
     )
 
 
+def add_font_options(parser):
+    """--fonts, --font-map and --text-effects, shared by export and check."""
+    parser.add_argument("--fonts", action="append", metavar="DIR",
+                        help="a folder of the game project with font assets (.ttf/.otf/.fnt and their .meta; "
+                             "repeatable): labels whose font matches one refer to it instead of a system font")
+    parser.add_argument("--font-map", metavar="FILE",
+                        help="JSON or TOML file mapping font names (as the PSD stores them) to font files "
+                             "relative to a --fonts folder; tried before the names inside the font files")
+    parser.add_argument("--text-effects", action="store_true",
+                        help="a text layer's stroke and drop shadow become cc.LabelOutline and cc.LabelShadow")
+
+
 def _max_objects(text):
     try:
         return parselimits.object_limit(text)
@@ -390,6 +402,7 @@ def build_parser():
 
     layers = export.add_argument_group("what is exported")
     add_layer_options(layers)
+    add_font_options(layers)
 
     engine = export.add_argument_group("engine and widgets")
     engine.add_argument(
@@ -470,6 +483,7 @@ def build_parser():
 
     preview.register(sub)
     check.register(sub)
+    add_font_options(sub.choices["check"])
     return parser
 
 

@@ -15,7 +15,7 @@ from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import fileids, imagenames, leftout, share, surveys, textlook
+from tessel.road import fileids, fonts, imagenames, leftout, share, surveys, texteffects, textlook, textplace
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_options
 from tessel.road.engineform import form_for
 from tessel.road.metaform import refuse_other_engine
@@ -60,6 +60,12 @@ class ExportOptions:
     #: a folder, relative to the output folder, that images common to several documents go to once
     #: (see tessel.road.share)
     share: Optional[str] = None
+    #: folders of the game project holding font assets; labels refer to the matching one (see tessel.road.fonts)
+    fonts: List[str] = field(default_factory=list, metadata={"path": True})
+    #: a JSON or TOML file mapping font names to font files relative to a fonts folder
+    font_map: Optional[str] = field(default=None, metadata={"path": True})
+    #: a text layer's stroke and drop shadow become cc.LabelOutline and cc.LabelShadow (see tessel.road.texteffects)
+    text_effects: bool = False
 
     def __post_init__(self):
         check_options(self)
@@ -276,6 +282,10 @@ def _export(path, outdir, options, progress, on_skipped, plan):
     naming.drop_empty_sprites(psd)
     nodeweave.fixPosition(psd)
     textlook.apply(psd)
+    textplace.place_point_text(psd)
+    font_warnings = fonts.apply_fonts(psd, fonts.Library.open(options.fonts, options.font_map)) \
+        if options.fonts or options.font_map else []
+    text_effect_warnings = texteffects.add_components(psd) if options.text_effects else []
     widgets.build()
     apply_engine(psd, options.engine)
     reuse = Reuse(plan, psd, path, outdir, options, list(pixel_layers(psd)), naming,
@@ -350,7 +360,7 @@ def _export(path, outdir, options, progress, on_skipped, plan):
                         shared_files=reuse.written,
                         warnings=(plan.warnings if own_plan else []) + list(naming.warnings)
                         + ([vertical] if vertical else []) + list(widgets.warnings) + reuse.warnings
-                        + merge_warnings + warnings + effect_warnings)
+                        + merge_warnings + warnings + font_warnings + text_effect_warnings + effect_warnings)
 
 
 def _save_cache(cache):

@@ -28,7 +28,8 @@ DEFAULT_ENGINE = "2.1"
 #: its parsed arguments (same names) against this table too; a field an options
 #: object lacks counts as off.
 NOT_CARRIED = {
-    "3.8": {"components": "--components", "library": "--library", "share": "--share"},
+    "3.8": {"components": "--components", "library": "--library", "share": "--share", "fonts": "--fonts",
+            "font_map": "--font-map", "text_effects": "--text-effects"},
 }
 
 

@@ -11,6 +11,8 @@ left exactly as the builder wrote it.
 
 import math
 
+from tessel.road.textplace import has_ink
+
 # Engine justification codes of justified paragraphs, by the label alignment of
 # their last line (cc.Label: 0 left, 1 centre, 2 right); the engine cannot justify.
 JUSTIFIED_ALIGN = {3: 0, 4: 2, 5: 1, 6: 0}
@@ -51,7 +53,8 @@ def restyle(text_layer, label, node):
     leading = explicit_leading(layer)
     if leading is not None:
         label._lineHeight = _number(leading * vscale)
-        if text_layer.textBox is None:
+        if text_layer.textBox is None and not has_ink(layer):
+            # Text whose glyphs Photoshop drew is placed by them (tessel.road.textplace).
             _onto_first_baseline(layer, label, node)
     elif vscale != 1.0:
         # The builder's rule for auto leading, on the drawn size: the sum first.

@@ -8,7 +8,10 @@ difference view.  A sprite that shows other pixels than its own layer's is a
 problem too.  Pixel layers and groups must land exactly; text layers may be
 off by one pixel, which is what the truncations of the position rules allow.  A
 text layer's box is the pixels Photoshop drew for point text, and the text box
-the designer drew for box text.  In a document of odd width or height the
+the designer drew for box text.  Point text is compared by its glyphs: where the
+label draws them against the pixels, by the side its alignment pins and the
+vertical middle, within three pixels (the preview's face is a stand-in with the
+document face's advance widths, and another rasteriser).  In a document of odd width or height the
 centre lies on a half pixel that whole-number positions cannot reach: that half
 pixel is reported as such, not as a misplaced layer.  A label whose drawn text is
 more than a fifth taller or shorter than Photoshop's text is misplaced too: its
@@ -31,6 +34,8 @@ from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_engine
 from tessel.see.labels import ink_height
 from tessel.see.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, load_prefab,
                             render)
+from tessel.road.textplace import has_ink
+from tessel.see.labels import draw_label
 from tessel.see.picturediff import difference, side_by_side
 from tessel.see.spritecheck import sprite_problems
 
@@ -40,7 +45,9 @@ EXIT_MISPLACED = 1
 EXIT_ERROR = 2
 
 # Largest placement error, in pixels, that each kind of layer may show.
-PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0}
+# Point text measured by its glyphs ("glyphs") is compared with Photoshop's rasterising, in
+# the document's face or a stand-in with its advance widths but not its outlines.
+PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0, "glyphs": 3.0}
 
 # Largest share by which a label's drawn text may be taller or shorter than Photoshop's,
 # and the pixels it may be off in any case: small text of a stand-in font differs by
@@ -132,29 +139,44 @@ class Placement:
             return False
         drawn, photoshop = self.heights
         return abs(drawn - photoshop) > max(SIZE_LIMIT * photoshop, SIZE_SLACK)
+    #: for point text measured by its glyphs: the label's horizontal alignment (0 left, 1 centre, 2 right)
+    pinned: Optional[int] = None
 
     @property
     def offset(self) -> tuple:
         """(dx, dy): the node box's top-left corner minus the layer box's, in pixels, y down."""
         return (self.node_box[0] - self.layer_box[0], self.node_box[1] - self.layer_box[1])
 
+    def _distances(self) -> tuple:
+        """(distance, its rounding slack) per compared side or middle."""
+        if self.pinned is None:
+            return tuple(zip((abs(n - l) for n, l in zip(self.node_box, self.layer_box)), self.rounding * 2))
+        # Glyphs drawn in a stand-in face differ in width and height from Photoshop's: the side the
+        # alignment pins (the middle for centred text) and the vertical middle say where the text is.
+        (nl, nt, nr, nb), (ll, lt, lr, lb) = self.node_box, self.layer_box
+        x = {0: nl - ll, 2: nr - lr}.get(self.pinned, (nl + nr - ll - lr) / 2)
+        return ((abs(x), self.rounding[0]), (abs(nt + nb - lt - lb) / 2, self.rounding[1]))
+
     @property
     def error(self) -> float:
-        """The largest distance between a side of the node box and the same side of the layer box."""
-        return max(abs(n - l) for n, l in zip(self.node_box, self.layer_box))
+        """The largest distance between a side of the node box and the same side of the layer box
+        (for glyph-measured point text: of the pinned side and of the vertical middle)."""
+        return max(d for d, _ in self._distances())
+
+    @property
+    def limit(self) -> float:
+        return PLACEMENT_LIMIT["glyphs" if self.pinned is not None else self.kind]
 
     @property
     def misplaced(self) -> bool:
-        limit = PLACEMENT_LIMIT[self.kind]
-        slack = self.rounding * 2
         if self.missized:
             return True
-        return any(abs(n - l) > limit + r for n, l, r in zip(self.node_box, self.layer_box, slack))
+        return any(d > self.limit + r for d, r in self._distances())
 
     @property
     def half_pixel(self) -> bool:
         """Placed, but only thanks to the odd document's half pixel."""
-        return not self.misplaced and self.error > PLACEMENT_LIMIT[self.kind]
+        return not self.misplaced and self.error > self.limit
 
 
 def text_ink_height(layer) -> Optional[int]:
@@ -179,14 +201,31 @@ def measure_sizes(found: list, fonts: Fonts) -> None:
             p.heights = (drawn, photoshop)
 
 
-def placements(psd, layout: Layout, components: bool = False, frames: Optional[set] = None) -> tuple:
+def ink_box(layout: Layout, node: Node, fonts: Fonts) -> Optional[tuple]:
+    """Where the label of ``node`` puts its glyphs (left, top, right, bottom in document pixels), None for no ink.
+
+    Drawn without outline and shadow, which the layer's own pixels lack too.
+    """
+    # A margin of the document's size keeps glyphs past its edges on the canvas.
+    w, h = max(1, int(round(layout.width))), max(1, int(round(layout.height)))
+    moved = replace(node, parts={}, opacity=1.0, color=(0, 0, 0, 255), world=(node.world[0] + w, node.world[1] + h))
+    canvas = Image.new("RGBA", (3 * w, 3 * h), (0, 0, 0, 0))
+    draw_label(canvas, layout.height + 2 * h, moved, fonts)
+    box = canvas.getchannel("A").point(lambda a: 255 if a > 64 else 0).getbbox()
+    return None if box is None else (box[0] - w, box[1] - h, box[2] - w, box[3] - h)
+
+
+def placements(psd, layout: Layout, components: bool = False, frames: Optional[set] = None,
+               fonts: Optional[Fonts] = None) -> tuple:
     """Pair every exported layer with its node, walking both trees in step.
 
     The export makes one node per exported layer in document order, so the
     n-th exported child of a group is the n-th child of its node.  Returns the
     placements and the structural mismatches found.  With ``components`` the
     widgets' node trees are followed; the ids of the layers that became mere
-    sprite frames (button states) are added to ``frames``.
+    sprite frames (button states) are added to ``frames``.  With ``fonts``, a
+    point text's node box is where its label draws the glyphs, compared with
+    the glyphs Photoshop drew: the engine sizes such a node to the text.
     """
     found, problems = [], []
     rounding = tuple(0.5 if int(side) % 2 else 0.0 for side in (layout.width, layout.height))
@@ -210,8 +249,14 @@ def placements(psd, layout: Layout, components: bool = False, frames: Optional[s
             box = text_box(layer) if kind == "text" else None
             if box is None:
                 box = (layer.left, layer.top, layer.left + layer.width, layer.top + layer.height)
-            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=layout.pixel_box(child),
-                                   layer=layer, node=child, rounding=rounding))
+            node_box, pinned = layout.pixel_box(child), None
+            if kind == "text" and fonts is not None and text_box(layer) is None and child.label is not None \
+                    and has_ink(layer):
+                ink = ink_box(layout, child, fonts)
+                if ink is not None:
+                    node_box, pinned = ink, child.label.get("_N$horizontalAlign", 1)
+            found.append(Placement(path=path, kind=kind, layer_box=box, node_box=node_box,
+                                   layer=layer, node=child, rounding=rounding, pinned=pinned))
             if kind == "group":
                 walk(layer, child, path)
 
@@ -259,6 +304,15 @@ class CheckResult:
     @property
     def ok(self) -> bool:
         return not self.misplaced and not self.problems
+
+
+def _font_files(options) -> dict:
+    """{uuid: font file} of the project fonts the export's labels may refer to."""
+    if not options.fonts:
+        return {}
+    from tessel.road.fonts import font_files
+
+    return font_files(options.fonts)
 
 
 def default_export(psd_path: str, outdir: str, options=None) -> Path:
@@ -313,11 +367,12 @@ def check(psd_path, tolerance: int = 8, font: Optional[str] = None, boxes: bool 
     with tempfile.TemporaryDirectory(prefix="tessel-check-") as outdir:
         layout, frames = load_prefab(export(str(psd_path), outdir), engine, options.library)
         problems = []
-        fonts = Fonts(font)
+        fonts = Fonts(font, _font_files(options))
         rendered = render(layout, frames, fonts=fonts, problems=problems)
         boxed = render(layout, frames, boxes=True, fonts=fonts) if boxes else rendered
         frame_layers = set()
-        found, mismatches = placements(layerview.document_view(psd, options), layout, options.components, frame_layers)
+        found, mismatches = placements(layerview.document_view(psd, options), layout, options.components, frame_layers,
+                                       fonts)
         mismatches += sprite_problems(found, frames)
         measure_sizes(found, fonts)
     # Effects and fills may need optional packages psd-tools does not require;
@@ -367,7 +422,9 @@ def _check_command(args, console=None) -> int:
 
     try:
         options = ExportOptions(all_layers=args.all_layers, styles=args.styles, components=args.components,
-                                engine=args.engine, library=args.library or [])
+                                engine=args.engine, library=args.library or [],
+                                fonts=getattr(args, "fonts", None) or [], font_map=getattr(args, "font_map", None),
+                                text_effects=getattr(args, "text_effects", False))
     except ValueError as e:  # a combination the engine has no form for
         print(f"tessel check: {_printable(str(e))}", file=sys.stderr)
         return EXIT_ERROR

@@ -19,6 +19,7 @@ from typing import Callable, Optional
 from PIL import Image, ImageDraw, ImageFont
 
 from tessel.see.fontfaces import Face, faces, locate
+from tessel.see.labeleffects import LabelEffects
 from tessel.see.nodelayout import PreviewError
 
 # Free fonts tried for labels after the faces of the label's own family, in order;
@@ -67,19 +68,26 @@ class Fonts:
     ``notes`` says so once, naming what to install.
     """
 
-    def __init__(self, path: Optional[str] = None):
+    def __init__(self, path: Optional[str] = None, files: Optional[dict] = None):
         self.path = path
+        #: font asset UUID -> font file, for labels that refer to a project font
+        self.files = files or {}
         self.notes = []
         self._fonts = {}
         self._covers = {}
 
-    def get(self, size: int, text: str = "", family: str = "", bold: bool = False, italic: bool = False):
-        """The font for ``text`` at ``size`` pixels, closest to the label's ``family`` and style."""
+    def get(self, size: int, text: str = "", family: str = "", bold: bool = False, italic: bool = False,
+            asset: Optional[str] = None):
+        """The font for ``text`` at ``size`` pixels: the label's font asset ``asset`` (a UUID), else the face
+        closest to its ``family`` and style."""
         if self.path:
             candidates = (Face(self.path),)
         else:
             fallbacks = (CJK_FONTS if _CJK.search(text) else ()) + LATIN_FONTS
             candidates = tuple(faces(family, bold, italic)) + tuple(Face(name) for name in fallbacks)
+            own = self.files.get(asset, "")
+            if own.lower().endswith((".ttf", ".otf", ".ttc")):
+                candidates = (Face(own),) + candidates
         first = None
         for face in candidates:
             font = self._load(face, size)
@@ -252,9 +260,12 @@ def field(label: dict, name: str, default):
 
 
 def font_style(label: dict) -> tuple:
-    """(family, bold, italic) of a label: its font family, and the engine's bold and italic switches."""
+    """(family, bold, italic, asset) of a label: its font family, the engine's bold and italic switches,
+    and the UUID of the font asset it uses instead of a system font (or None)."""
     family = label.get("_N$fontFamily") or label.get("_fontFamily") or ""
-    return str(family), bool(label.get("_isBold")), bool(label.get("_isItalic"))
+    file = label.get("_N$file") if label.get("_isSystemFontUsed") is False else None
+    asset = file.get("__uuid__") if isinstance(file, dict) else None
+    return str(family), bool(label.get("_isBold")), bool(label.get("_isItalic")), asset
 
 
 def layout_label(node, fonts: Fonts) -> Optional[LabelLayout]:
@@ -321,39 +332,47 @@ def _shrink(paragraphs, width, height, drawn, wrap, label, fonts, text):
 # Drawing
 
 
-def label_image(node, fonts: Fonts, fill: tuple) -> tuple:
-    """(layout, image) of the label of ``node`` drawn in ``fill`` on its own canvas, scaled as the node;
-    (None, None) for an empty string."""
+def label_image(node, fonts: Fonts, fill: tuple, effects=None) -> tuple:
+    """(layout, image, (margin x, margin y)) of the label of ``node`` drawn in ``fill`` on its own canvas,
+    scaled as the node; (None, None, (0, 0)) for an empty string.
+
+    ``effects`` (a LabelEffects) grow the canvas by their margin and draw the outline and shadow.
+    """
     laid = layout_label(node, fonts)
     if laid is None:
-        return None, None
-    # The engine draws into a canvas of the label's box: nothing outside it shows.
+        return None, None, (0, 0)
+    # The engine draws into a canvas of the label's box, grown for its outline and shadow: nothing outside it shows.
+    pad = effects.margin if effects is not None else 0
+    options = effects.text_options() if effects is not None else {}
     w, h = max(1, int(round(laid.width))), max(1, int(round(laid.height)))
-    box = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    box = Image.new("RGBA", (w + 2 * pad, h + 2 * pad), (0, 0, 0, 0))
     draw = ImageDraw.Draw(box)
-    anchor_x = {LEFT: 0, RIGHT: laid.width}.get(laid.halign, laid.width / 2)
+    anchor_x = {LEFT: 0, RIGHT: laid.width}.get(laid.halign, laid.width / 2) + pad
     anchor = {LEFT: "ls", RIGHT: "rs"}.get(laid.halign, "ms")
     for i, line in enumerate(laid.lines):
-        y = laid.baseline(i)
+        y = laid.baseline(i) + pad
         if isinstance(laid.font, ImageFont.FreeTypeFont):
-            draw.text((anchor_x, y), line, font=laid.font, fill=fill, anchor=anchor)
+            draw.text((anchor_x, y), line, font=laid.font, fill=fill, anchor=anchor, **options)
         else:
             _, y0, x1, y1 = laid.font.getbbox(line)
-            x = {LEFT: 0, RIGHT: laid.width - x1}.get(laid.halign, (laid.width - x1) / 2)
+            x = {LEFT: 0, RIGHT: laid.width - x1}.get(laid.halign, (laid.width - x1) / 2) + pad
             draw.text((x, y - y1), line, font=laid.font, fill=fill)
-    if laid.scale != (1.0, 1.0):
-        sx, sy = laid.scale
-        box = box.resize((max(1, int(round(w * abs(sx)))), max(1, int(round(h * abs(sy))))), Image.LANCZOS)
-    return laid, box
+    if effects is not None:
+        box = effects.under(box)
+    sx, sy = laid.scale
+    if (sx, sy) != (1.0, 1.0):
+        box = box.resize((max(1, int(round(box.width * abs(sx)))), max(1, int(round(box.height * abs(sy))))),
+                         Image.LANCZOS)
+    return laid, box, (pad * abs(sx), pad * abs(sy))
 
 
 def draw_label(canvas: Image.Image, canvas_height: float, node, fonts: Fonts) -> Optional[LabelLayout]:
-    """Draw the label of ``node`` onto ``canvas`` in the node's colour; returns its layout."""
+    """Draw the label of ``node`` onto ``canvas`` in the node's colour, with its outline and shadow; returns its layout."""
     r, g, b, _ = node.color
-    laid, box = label_image(node, fonts, (r, g, b, int(round(255 * node.opacity))))
+    laid, box, (px, py) = label_image(node, fonts, (r, g, b, int(round(255 * node.opacity))), LabelEffects.of(node))
     if laid is None:
         return None
-    x, y = int(round(laid.left)), int(round(canvas_height - laid.top))
+    x, y = int(round(laid.left - px)), int(round(canvas_height - laid.top - py))
     layer = Image.new("RGBA", canvas.size, (0, 0, 0, 0))
     layer.paste(box, (x, y))
     canvas.alpha_composite(layer)
@@ -364,6 +383,6 @@ def ink_height(node, fonts: Fonts) -> Optional[int]:
     """Height in pixels of what the label of ``node`` draws (its glyphs' ink); None when it draws nothing."""
     if node.label is None:
         return None
-    _, box = label_image(node, fonts, (0, 0, 0, 255))
+    _, box, _ = label_image(node, fonts, (0, 0, 0, 255))
     bounds = box.getchannel("A").getbbox() if box is not None else None
     return bounds[3] - bounds[1] if bounds else None

@@ -228,15 +228,21 @@ def load_prefab(path, engine: Optional[str] = None, libraries=()) -> tuple:
 
 
 def preview(prefab, output, boxes: bool = False, font: Optional[str] = None, engine: Optional[str] = None,
-            libraries=()) -> list:
+            libraries=(), font_dirs=()) -> list:
     """Render the prefab file ``prefab`` into the PNG ``output``; returns the problems met.
 
     A label whose characters no font has is one of them, said once.  Sprites may
-    show images of the ``libraries`` folders (library and share folders).
+    show images of the ``libraries`` folders (library and share folders); labels that
+    refer to a font asset are drawn with its file when ``font_dirs`` hold it.
     """
     layout, frames = load_prefab(prefab, engine, libraries)
     problems = []
-    fonts = Fonts(font)
+    files = {}
+    if font_dirs:
+        from tessel.road.fonts import font_files
+
+        files = font_files(font_dirs)
+    fonts = Fonts(font, files)
     image = render(layout, frames, boxes=boxes, fonts=fonts, problems=problems)
     image.save(output, format="PNG")
     return problems + fonts.notes
@@ -259,7 +265,7 @@ def _number(value: float) -> str:
 def _preview_command(args, console=None) -> int:
     try:
         problems = preview(args.prefab, args.output, boxes=args.boxes, font=args.font, engine=args.engine,
-                           libraries=args.library or ())
+                           libraries=args.library or (), font_dirs=args.fonts or ())
     except (PreviewError, OSError) as e:
         print(f"tessel preview: {_printable(str(e))}", file=sys.stderr)
         return 1
@@ -279,6 +285,8 @@ def register(subparsers) -> None:
     p.add_argument("-o", "--output", default="preview.png", help="the PNG to write (default: preview.png)")
     p.add_argument("--boxes", action="store_true", help="outline every node's box with its name")
     p.add_argument("--font", help="a TrueType/OpenType font file for the labels")
+    p.add_argument("--fonts", action="append", metavar="DIR",
+                   help="a folder with the font assets the labels refer to (repeatable; as given to export)")
     p.add_argument("--engine", choices=list(ENGINES),
                    help="place nodes as this Creator runtime does (default: by \"_trs\" when a node has it)")
     p.add_argument("--library", "--share", action="append", metavar="DIR",
