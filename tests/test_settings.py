@@ -70,7 +70,7 @@ def test_a_bad_settings_file_is_one_line_and_nothing_is_written(capsys, project,
 
 
 def test_config_prints_each_option_and_its_source(capsys, project):
-    (project / "tessel.toml").write_text('components = true\nmax_objects = 0\n')
+    (project / "tessel.toml").write_text('components = true\nmax_objects = 0\nlibrary = ["assets/common"]\n')
     assert cli.main(["config", "-o", str(project / "assets" / "ui"), "--png-compression", "1"]) == 2  # not a config option
     capsys.readouterr()
     assert cli.main(["config", "-o", str(project / "assets" / "ui")]) == 0
@@ -78,6 +78,7 @@ def test_config_prints_each_option_and_its_source(capsys, project):
     assert rows["components"] == ["True", str(project / "tessel.toml")]
     assert rows["max_objects"] == ["None", str(project / "tessel.toml")]
     assert rows["engine"] == ["'2.1'", "default"]
+    assert rows["library"][0] == repr([str(project / "assets" / "common")])  # relative to the file
 
 
 def test_version_names_tessel_and_the_libraries(capsys):
