@@ -212,8 +212,13 @@ def test_check_places_every_layer_of_the_merged_prefab(edited):
         shutil.copytree(out, outdir, dirs_exist_ok=True)
         return out.__class__(outdir) / "masks.prefab"
 
-    result = check(str(psd), export=merged, engine="2.4", options=ExportOptions(jobs=1, all_layers=True))
-    assert not result.misplaced and not result.problems, (result.problems, result.misplaced)
+    options = ExportOptions(jobs=1, all_layers=True)
+    result = check(str(psd), export=merged, engine="2.4", options=options)
+    fresh = check(str(psd), engine="2.4", options=options)
+    # Every layer lands as a fresh export puts it (a label Photoshop sets in small caps is drawn
+    # in full-size capitals, which check may count as off in both).
+    assert [(p.path, p.node_box) for p in result.placements] == [(p.path, p.node_box) for p in fresh.placements]
+    assert not result.problems and len(result.misplaced) == len(fresh.misplaced) <= 1
 
 
 def _not_json(objects):

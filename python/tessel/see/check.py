@@ -31,11 +31,11 @@ from PIL import Image
 from tessel.road import fileids
 from tessel.see import widgetview
 from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_engine
-from tessel.see.labels import ink_height
 from tessel.see.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, load_prefab,
                             render)
 from tessel.road.textplace import has_ink
-from tessel.see.labels import draw_label
+from tessel.see.labels import draw_label, ink_height
+from tessel.see.labels import field as label_field
 from tessel.see.picturediff import difference, side_by_side
 from tessel.see.spritecheck import sprite_problems
 
@@ -254,7 +254,7 @@ def placements(psd, layout: Layout, components: bool = False, frames: Optional[s
                     and has_ink(layer):
                 ink = ink_box(layout, child, fonts)
                 if ink is not None:
-                    node_box, pinned = ink, child.label.get("_N$horizontalAlign", 1)
+                    node_box, pinned = ink, label_field(child.label, "horizontalAlign", 1)
             found.append(Placement(path=path, kind=kind, layer_box=box, node_box=node_box,
                                    layer=layer, node=child, rounding=rounding, pinned=pinned))
             if kind == "group":
