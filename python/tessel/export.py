@@ -11,11 +11,12 @@ import contextlib
 import gc
 import os
 import threading
+import time
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
 from tessel import filemanager
-from tessel.road import imagenames, leftout, metamerge
+from tessel.road import imagenames, leftout, metamerge, unchanged as _unchanged
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
@@ -29,7 +30,7 @@ class ExportOptions:
     """How a document is exported; the defaults give the standard export."""
 
     #: threads that save layer images (PNG encoding releases the GIL)
-    jobs: int = field(default_factory=lambda: os.cpu_count() or 1)
+    jobs: int = field(default_factory=lambda: os.cpu_count() or 1, metadata={"output": False})
     #: write every meta file afresh from its model, dropping what the editor or
     #: the developers set in it (default: merge, see tessel.road.metamerge)
     fresh_meta: bool = False
@@ -68,6 +69,16 @@ class ExportResult:
     left_out: Dict[str, int] = field(default_factory=dict)  #: layers left out, counted by kind
     warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
     unchanged: int = 0  #: of the images, those whose file already held them and was left alone
+    #: "exported", or "unchanged": the document and every file were as the last export left them, nothing was parsed
+    status: str = "exported"
+    kept: List[str] = field(default_factory=list)  #: of ``files``, those left as they were
+    seconds: float = 0.0  #: how long the export took
+
+    @property
+    def written(self):
+        """Of ``files``, those this export wrote."""
+        kept = set(self.kept)
+        return [path for path in self.files if path not in kept]
 
 
 # ---------------------------------------------------------------------------
@@ -214,9 +225,19 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         os.makedirs(outdir, exist_ok=True)
     except OSError as e:
         raise DocumentError(f"cannot create the output folder: {describe(e)}") from e
+    start = time.perf_counter()
+    record = _unchanged.Record(path, outdir, document_name(path), options) if options.image_cache else None
     try:
+        same = record.unchanged() if record else None
+        if same is not None:
+            return ExportResult(psd=os.fspath(path), name=document_name(path), status="unchanged",
+                                prefab=os.path.join(outdir, document_name(path) + ".prefab"),
+                                kept=list(same["files"]), unchanged=same["images"],
+                                seconds=time.perf_counter() - start, **same)
         with _output_dir(outdir):
-            return _export(os.fspath(path), outdir, options, progress, on_skipped)
+            result = _export(os.fspath(path), outdir, options, progress, on_skipped, record)
+        result.seconds = time.perf_counter() - start
+        return result
     finally:
         # A document's layer-info tree and prefab objects point at each other,
         # so only a full collection frees them; CPython runs one rarely, and the
@@ -224,7 +245,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         gc.collect()
 
 
-def _export(path, outdir, options, progress, on_skipped):
+def _export(path, outdir, options, progress, on_skipped, record):
     from tessel import nodeweave
     from tessel.widgets.steps import NoWidgets, Widgets
 
@@ -298,11 +319,29 @@ def _export(path, outdir, options, progress, on_skipped):
     if cached:
         files.append(writer.cache.path)
     nodes = sum(isinstance(obj, nodeweave.CCNode) for obj in psd.totalInfo)
-    return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
-                        images=len(images), collisions=len(naming.warnings), skipped=skipped,
-                        left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
-                        warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
-                        + warnings)
+    result = ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
+                          images=len(images), collisions=len(naming.warnings), skipped=skipped,
+                          left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
+                          warnings=list(naming.warnings) + ([vertical] if vertical else []) + list(widgets.warnings)
+                          + warnings)
+    if record is not None:
+        result.kept = list(dict.fromkeys(record.kept(files) + writer.kept))
+        with filemanager.fresh_folder(*fresh):  # into a folder this export made: no temporary file
+            result.warnings.extend(_save_record(record, result, writer.cache))
+    return result
+
+
+def _save_record(record, result, cache):
+    """Write the record that lets an unchanged re-export skip the document; returns the warnings.
+
+    Like the image cache, a record that cannot be written costs the next export time, not files.
+    """
+    try:
+        record.save(result, _unchanged.png_records(cache))
+    except OSError as e:
+        return [f"cannot write the export record {record.path} ({describe(e)}); the next export will redo the document"]
+    result.files.append(record.path)
+    return []
 
 
 def _save_cache(cache):
