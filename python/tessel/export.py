@@ -12,7 +12,7 @@ import gc
 import os
 import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import Dict, List, Optional
 
 from tessel import filemanager
@@ -23,6 +23,9 @@ from tessel.road.imagecache import ImageCache
 from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
 from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, open_psd, refusal
 from tessel.road.verticaltext import vertical_text_warning
+from tessel.run import workers
+from tessel.run.documents import document_name, find as found_documents
+from tessel.run.report import Batch
 
 
 @dataclass
@@ -91,11 +94,6 @@ def _psd_reader():
     except ImportError:
         from psd_tools import PSDImage
     return PSDImage
-
-
-def document_name(path):
-    """The name a document exports under: its file name without the extension."""
-    return os.path.splitext(os.path.basename(os.fspath(path)))[0]
 
 
 class _LineSink:
@@ -231,7 +229,7 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         same = record.unchanged() if record else None
         if same is not None:
             return ExportResult(psd=os.fspath(path), name=document_name(path), status="unchanged",
-                                prefab=os.path.join(outdir, document_name(path) + ".prefab"),
+                                prefab=os.path.join(record.outdir, document_name(path) + ".prefab"),
                                 kept=list(same["files"]), unchanged=same["images"],
                                 seconds=time.perf_counter() - start, **same)
         with _output_dir(outdir):
@@ -373,24 +371,56 @@ def _progress_steps(progress, name, total):
     return step
 
 
-def export_many(paths, outdir, options=None, **callbacks):
-    """Export every document of ``paths`` into ``outdir``, one after the other.
+def export_many(paths, outdir, options=None, *, processes=None, image_threads=None, glob=None, progress=None,
+                on_skipped=None):
+    """Export every document of ``paths`` (PSD files, and folders searched for them) into ``outdir``.
 
-    Yields ``(path, result)`` per document, where ``result`` is its
-    :class:`ExportResult` or the exception that ended it: one failing document
-    does not stop the others.  A second document that exports under the same
-    name as an earlier one is refused rather than overwriting it.  The keyword
-    arguments go to :func:`export_psd`.
+    Returns a :class:`tessel.run.report.Batch`: iterating it yields ``(path,
+    result)`` per document in the order found, where ``result`` is its
+    :class:`ExportResult` or the exception that ended it (one failing document
+    does not stop the others); its ``report()`` is then the run's account as
+    ``--report`` writes it.  A document under a folder exports at its path
+    relative to that folder (see tessel.run.documents); a document that would
+    write the prefab of an earlier one is refused before anything is written.
+    ``glob`` narrows what folders give.
+
+    ``processes`` documents run at once in worker processes (default: one per
+    CPU, no more than there are documents), each saving its images on
+    ``image_threads`` threads (default: the CPUs left to it; ``options.jobs`` is
+    not used).  ``progress`` and ``on_skipped`` are :func:`export_psd`'s, called
+    on one thread of this process.
     """
-    seen = {}
-    for path in paths:
-        name = document_name(path)
-        try:
-            if name in seen:
-                raise DocumentError(f"exports as {name!r} like {seen[name]}; export it into another folder")
-            result = export_psd(path, outdir, options, **callbacks)
-        except Exception as e:
-            yield path, e
-            continue
-        seen[name] = path
-        yield path, result
+    return export_documents(found_documents(paths, outdir, glob), outdir, options, processes=processes,
+                            image_threads=image_threads, progress=progress, on_skipped=on_skipped)
+
+
+def export_documents(documents, outdir, options=None, *, processes=None, image_threads=None, progress=None,
+                     on_skipped=None):
+    """:func:`export_many` for documents already found (:class:`tessel.run.documents.Document`)."""
+    processes = processes or workers.default_processes(len(documents))
+    threads = image_threads or workers.image_threads(processes)
+    options = replace(options or ExportOptions(), jobs=threads)
+    handlers = {"progress": progress, "skipped": on_skipped}
+
+    def on_event(event):
+        handler = handlers[event[0]]
+        if handler is not None:
+            handler(*event[1:])
+
+    jobs = [(document, options) for document in documents]
+    outcomes = ((job[0].psd, outcome) for job, outcome in workers.run(_export_job, jobs, processes, on_event))
+    return Batch(outcomes, outdir, len(documents))
+
+
+def _export_job(job, emit):
+    """One document of :func:`export_many`: ``job`` is its Document and the options."""
+    document, options = job
+    start = time.perf_counter()
+    try:
+        if document.refused:
+            raise DocumentError(document.refused)
+        return export_psd(document.psd, document.outdir, options, progress=lambda *a: emit(("progress",) + a),
+                          on_skipped=lambda line: emit(("skipped", line)))
+    except Exception as e:
+        e.seconds = time.perf_counter() - start
+        raise

@@ -76,8 +76,9 @@ class Record:
     """The record of one document's export into one output folder, as it was before this export."""
 
     def __init__(self, psd_path, outdir, name, options):
-        self.outdir = outdir
-        self.path = record_path(outdir, name)
+        # The export's files are real paths (see tessel.export.Inside): so is their base.
+        self.outdir = os.path.realpath(outdir)
+        self.path = record_path(self.outdir, name)
         self.content = _read(self.path)
         try:
             self.key = export_key(psd_path, options)
