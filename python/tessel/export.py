@@ -225,13 +225,10 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         raise DocumentError(f"cannot create the output folder: {describe(e)}") from e
     start = time.perf_counter()
     record = _unchanged.Record(path, outdir, document_name(path), options) if options.image_cache else None
+    same = _unchanged_result(path, record, start)
+    if same is not None:
+        return same
     try:
-        same = record.unchanged() if record else None
-        if same is not None:
-            return ExportResult(psd=os.fspath(path), name=document_name(path), status="unchanged",
-                                prefab=os.path.join(record.outdir, document_name(path) + ".prefab"),
-                                kept=list(same["files"]), unchanged=same["images"],
-                                seconds=time.perf_counter() - start, **same)
         with _output_dir(outdir):
             result = _export(os.fspath(path), outdir, options, progress, on_skipped, record)
         result.seconds = time.perf_counter() - start
@@ -241,6 +238,26 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None):
         # so only a full collection frees them; CPython runs one rarely, and the
         # objects of several exports would pile up in the heap meanwhile.
         gc.collect()
+
+
+def unchanged_result(path, outdir, options=None):
+    """The result of exporting ``path`` into ``outdir`` when the export would find it unchanged, else None."""
+    options = options or ExportOptions()
+    if not options.image_cache:
+        return None
+    start = time.perf_counter()
+    return _unchanged_result(path, _unchanged.Record(path, os.path.abspath(outdir), document_name(path), options),
+                             start)
+
+
+def _unchanged_result(path, record, start):
+    same = record.unchanged() if record else None
+    if same is None:
+        return None
+    return ExportResult(psd=os.fspath(path), name=document_name(path), status="unchanged",
+                        prefab=os.path.join(record.outdir, document_name(path) + ".prefab"),
+                        kept=list(same["files"]), unchanged=same["images"], seconds=time.perf_counter() - start,
+                        **same)
 
 
 def _export(path, outdir, options, progress, on_skipped, record):
@@ -397,9 +414,6 @@ def export_many(paths, outdir, options=None, *, processes=None, image_threads=No
 def export_documents(documents, outdir, options=None, *, processes=None, image_threads=None, progress=None,
                      on_skipped=None):
     """:func:`export_many` for documents already found (:class:`tessel.run.documents.Document`)."""
-    processes = processes or workers.default_processes(len(documents))
-    threads = image_threads or workers.image_threads(processes)
-    options = replace(options or ExportOptions(), jobs=threads)
     handlers = {"progress": progress, "skipped": on_skipped}
 
     def on_event(event):
@@ -407,9 +421,22 @@ def export_documents(documents, outdir, options=None, *, processes=None, image_t
         if handler is not None:
             handler(*event[1:])
 
-    jobs = [(document, options) for document in documents]
-    outcomes = ((job[0].psd, outcome) for job, outcome in workers.run(_export_job, jobs, processes, on_event))
-    return Batch(outcomes, outdir, len(documents))
+    return Batch(_outcomes(documents, options or ExportOptions(), processes, image_threads, on_event), outdir,
+                 len(documents))
+
+
+def _outcomes(documents, options, processes, image_threads, on_event):
+    """(path, result) per document in order; unchanged documents are known here, without a worker for them."""
+    known = {i: unchanged_result(d.psd, d.outdir, options) for i, d in enumerate(documents) if not d.refused}
+    rest = [document for i, document in enumerate(documents) if known.get(i) is None]
+    processes = processes or workers.default_processes(len(rest))
+    options = replace(options, jobs=image_threads or workers.image_threads(min(processes, len(rest)) or 1))
+    exported = workers.run(_export_job, [(document, options) for document in rest], processes, on_event)
+    for i, document in enumerate(documents):
+        result = known.get(i)
+        if result is None:
+            _, result = next(exported)
+        yield document.psd, result
 
 
 def _export_job(job, emit):

@@ -8,6 +8,7 @@ file in several steps.  A failing export writes nothing, so the last good
 output stays; a deleted document's output stays too.
 """
 
+import itertools
 import os
 import threading
 import time
@@ -32,10 +33,15 @@ def watch(paths, outdir, options=None, *, glob=None, processes=None, stop=None, 
     """
     stop = stop or threading.Event()
     documents = find(paths, outdir, glob)
+    # Taken first, so that a document saved during the first exports is not missed.
+    before = _look(paths, outdir, glob)
     yield from export_documents(documents, outdir, options, processes=processes)
     known = {_key(d.psd) for d in documents}
-    changes = _library_changes(paths, stop, settle) if library and _has_library() else _polled_changes(
-        paths, outdir, glob, stop, poll)
+    if library and _has_library():
+        missed = _differences(before, _look(paths, outdir, glob))
+        changes = itertools.chain([missed] if missed else [], _library_changes(paths, stop, settle))
+    else:
+        changes = _polled_changes(paths, outdir, glob, stop, poll, before)
     for changed in changes:
         documents = {_key(d.psd): d for d in find(paths, outdir, glob) if not d.refused}
         ready = []
@@ -105,17 +111,20 @@ def _library_changes(paths, stop, settle):
         yield {_key(path) for _, path in changes}
 
 
-def _polled_changes(paths, outdir, glob, stop, poll):
+def _look(paths, outdir, glob):
+    """The size and modification time of every document, by path."""
+    return {path: _state(path) for path in {_key(d.psd) for d in find(paths, outdir, glob) if not d.refused}}
+
+
+def _differences(before, now):
+    return {path for path in before.keys() | now.keys() if before.get(path) != now.get(path)}
+
+
+def _polled_changes(paths, outdir, glob, stop, poll, before):
     """Sets of changed document paths, found by looking at every document every ``poll`` seconds."""
-
-    def look():
-        files = {_key(d.psd) for d in find(paths, outdir, glob) if not d.refused}
-        return {path: _state(path) for path in files}
-
-    before = look()
     while not stop.wait(poll):
-        now = look()
-        changed = {path for path in before.keys() | now.keys() if before.get(path) != now.get(path)}
+        now = _look(paths, outdir, glob)
+        changed = _differences(before, now)
         before = now
         if changed:
             yield changed
