@@ -11,6 +11,7 @@ deleted, edited or replaced, a damaged record) leads to a normal export.
 """
 
 import dataclasses
+import functools
 import hashlib
 import json
 import os
@@ -59,10 +60,30 @@ def export_key(psd_path, options):
     return {
         "psd": file_digest(psd_path),
         "tessel": __version__,
+        "build": build_digest(),
         "reader": _version("psd-tools"),
         "encoder": encoder(options.png_compression),
         "options": output_options(options),
     }
+
+
+@functools.lru_cache(maxsize=None)
+def build_digest():
+    """sha1 over the tessel package's own code (Python and compiled modules).
+
+    A rebuilt or patched package that kept its version number still writes
+    other files, so it must not find documents unchanged.
+    """
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    h = hashlib.sha1()
+    for folder, dirs, names in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if d != "__pycache__")
+        for name in sorted(names):
+            if name.endswith((".py", ".so", ".pyd")):
+                path = os.path.join(folder, name)
+                h.update(os.path.relpath(path, root).encode("utf-8", "surrogatepass") + b"\0")
+                h.update(file_digest(path)["sha1"].encode("ascii"))
+    return h.hexdigest()
 
 
 def _version(package):

@@ -20,7 +20,7 @@ class Terminal:
         self._lock = threading.RLock()
         self._documents = None
         self._images = None
-        self._name = None
+        self._counts = {}
 
     def line(self, text):
         """Write ``text`` as a line of its own, above the bars."""
@@ -51,17 +51,21 @@ class Terminal:
                 self._documents.update(1)
 
     def images(self, name, done, total):
-        """The export's ``progress(name, done, total)``: images saved of the document ``name``."""
+        """The export's ``progress(name, done, total)``: images saved of the document ``name``.
+
+        Documents exported side by side share the one bar, which counts the
+        images of every document started so far.
+        """
         if not self.bars:
             return
         with self._lock:
+            self._counts[name] = (done, total)
             if self._images is None:
                 self._images = self._bar(total, name, position=1 if self._documents is not None else 0)
-            if name != self._name:
-                self._name = name
-                self._images.reset(total)
-                self._images.set_description_str(name, refresh=False)
-            self._images.n = done
+            if len(self._counts) > 1:
+                self._images.set_description_str("images", refresh=False)
+            self._images.total = sum(t for _, t in self._counts.values())
+            self._images.n = sum(d for d, _ in self._counts.values())
             if done >= total:
                 self._images.refresh()  # the last image always shows, however soon it follows
             else:
@@ -73,7 +77,8 @@ class Terminal:
             for bar in (self._images, self._documents):
                 if bar is not None:
                     bar.close()
-            self._images = self._documents = self._name = None
+            self._images = self._documents = None
+            self._counts = {}
 
     def _bar(self, total, desc, position):
         return tqdm(total=total, desc=desc, file=self.stream, leave=False, position=position, dynamic_ncols=True,

@@ -8,6 +8,7 @@ and reach the caller's ``on_event`` on one thread of the caller.
 """
 
 import collections
+import logging
 import multiprocessing
 import os
 import threading
@@ -43,15 +44,40 @@ def portable(error):
 
 
 _queue = None
+#: the loggers whose lines a worker sends back, so that -v shows them as for a document exported in place
+LOGGERS = ("tessel", "psd_tools")
 
 
-def _start_worker(queue):
+class _SendLines(logging.Handler):
+    def emit(self, record):
+        try:
+            _emit(("log", record.name, record.levelno, self.format(record)))
+        except Exception:
+            self.handleError(record)
+
+
+def _start_worker(queue, levels):
     global _queue
     _queue = queue
+    for name, level in levels.items():
+        logger = logging.getLogger(name)
+        logger.setLevel(level)
+        logger.addHandler(_SendLines(level))
+        logger.propagate = False
 
 
 def _emit(event):
     _queue.put(event)
+
+
+def _log_levels():
+    """The level of each of LOGGERS in this process, for those that have somewhere to go."""
+    levels = {}
+    for name in LOGGERS:
+        logger = logging.getLogger(name)
+        if any(not isinstance(h, logging.NullHandler) for h in logger.handlers):
+            levels[name] = logger.getEffectiveLevel()
+    return levels
 
 
 def _in_worker(fn, job):
@@ -99,7 +125,8 @@ def _pooled(fn, jobs, processes, emit):
     queue = context.Queue()
     drain = threading.Thread(target=_drain, args=(queue, emit), name="tessel-events", daemon=True)
     drain.start()
-    pool = ProcessPoolExecutor(processes, mp_context=context, initializer=_start_worker, initargs=(queue,))
+    pool = ProcessPoolExecutor(processes, mp_context=context, initializer=_start_worker,
+                               initargs=(queue, _log_levels()))
     try:
         futures = [pool.submit(_in_worker, fn, job) for job in jobs]
         for job, future in zip(jobs, futures):
@@ -119,6 +146,10 @@ def _pooled(fn, jobs, processes, emit):
 def _drain(queue, emit):
     while (event := queue.get()) is not None:
         try:
-            emit(event)
+            if event[0] == "log":
+                _, name, level, line = event
+                logging.getLogger(name).log(level, "%s", line)
+            else:
+                emit(event)
         except Exception:
             pass  # a failing progress display must not stop the run
