@@ -32,7 +32,9 @@ def tree(tmp_path):
     design(ui / "shop" / "main.psd")
     design(ui / "bag" / "main.psd", colour=(10, 90, 200, 255))
     design(ui / "top.psd")
-    (ui / "bag" / "broken.psd").write_bytes(b"8BPS broken")
+    # Fails while the layer is read: the note naming the layer must survive a worker process.
+    no_editor = Text("Label_title", "x", edit=lambda engine: engine["EngineDict"].pop("Editor"))
+    write_psd(Doc(64, 48, [Group("g", [no_editor])]), ui / "bag" / "broken.psd")
     (ui / "notes.txt").write_text("not a document")
     return ui
 
@@ -58,7 +60,7 @@ def test_folder_exports_at_relative_paths_and_reports_the_failure(tmp_path, tree
     for prefab in ("shop/main.prefab", "bag/main.prefab", "top.prefab"):
         assert (out / prefab).is_file() and (out / prefab.replace(".prefab", "")).is_dir()
     failed = report["documents"][0]
-    assert "not a readable PSD file" in failed["errors"][0]["message"] and failed["written"] == []
+    assert "layer 'Label_title'" in failed["errors"][0]["message"] and failed["written"] == []
     assert set(report["documents"][1]["written"]) == {str(p) for p in (out / "bag").rglob("*") if p.is_file()}
     assert "broken.psd" in capsys.readouterr().err
 

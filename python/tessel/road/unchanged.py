@@ -116,10 +116,11 @@ class Record:
         if not isinstance(files, dict) or not files or not isinstance(result, dict):
             return None
         for relative, entry in files.items():
+            path = self.full(relative)
             try:
-                if not isinstance(entry, dict) or os.path.getsize(self.full(relative)) != entry.get("size"):
-                    return None
-                if file_digest(self.full(relative)) != {"sha1": entry.get("sha1"), "size": entry.get("size")}:
+                # The size first: a file of another size is not read at all.
+                if not isinstance(entry, dict) or os.path.getsize(path) != entry.get("size") or \
+                        file_digest(path)["sha1"] != entry.get("sha1"):
                     return None
             except OSError:
                 return None
