@@ -1,4 +1,4 @@
-"""Time what a team's runs cost: a first export against a plain serial one, an unchanged re-export, many documents at once.
+"""Time a team's runs: a first export against a plain serial one, an unchanged re-export, many documents at once.
 
     PYTHONPATH=python python bench/bench_workflow.py [--layers 1000] [--repeat 3] [--documents 20] [--batch-layers 150]
 
@@ -231,7 +231,8 @@ def main(argv=None):
             return 0 if ok else 1
         walls = batch_exports(args.documents, args.batch_layers, args.repeat, scratch)
         print(f"\n{args.documents} documents of {args.batch_layers} layers, export_many, wall seconds, "
-              f"best of {args.repeat}:\n\n| processes | image threads | wall s | against 1 x 1 |\n|---:|---:|---:|---:|")
+              f"best of {args.repeat}:\n")
+        print("| processes | image threads | wall s | against 1 x 1 |\n|---:|---:|---:|---:|")
         for (processes, threads), wall in walls.items():
             print(f"| {processes} | {threads} | {wall:.2f} | {walls[1, 1] / wall:.2f}x |")
         speedup = walls[1, 1] / walls[2, 1]

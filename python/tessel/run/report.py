@@ -13,7 +13,7 @@ EXPORTED, UNCHANGED, FAILED = "exported", "unchanged", "failed"
 
 
 def document_entry(path, outcome):
-    """The report's entry for the document at ``path``: ``outcome`` is its ExportResult or the exception that ended it."""
+    """The report's entry for the document at ``path``; ``outcome``: its ExportResult or the exception that ended it."""
     entry = {"psd": os.fspath(path)}
     if isinstance(outcome, BaseException):
         layer = getattr(outcome, "layer", None)

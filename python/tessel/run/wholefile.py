@@ -1,4 +1,4 @@
-"""Whether a PSD file is whole yet: Photoshop writes a document in several steps, and a watcher must not read it half-way.
+"""Whether a PSD file is whole yet: a document is written in several steps, and a watcher must not read it half-way.
 
 The file's sections carry their lengths: the header, the colour-mode data, the
 image resources, and the layers (where the layer images live) come first; the
