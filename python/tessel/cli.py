@@ -302,7 +302,8 @@ def build_parser():
     export.add_argument(
         "--no-image-cache", dest="image_cache", action="store_false",
         help="save every image, even one whose file already holds it (by default NAME/.tessel-images.json "
-        "records what each image file holds, and a re-export leaves unchanged images alone)",
+        "records what each image file holds, and a re-export leaves unchanged images alone), and export a "
+        "document even when nothing changed since its last export (NAME/.tessel-export.json)",
     )
     export.add_argument(
         "--png-compression", type=_level, metavar="N",
