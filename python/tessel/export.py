@@ -427,6 +427,8 @@ def export_documents(documents, outdir, options=None, *, processes=None, image_t
 
 def _outcomes(documents, options, processes, image_threads, on_event):
     """(path, result) per document in order; unchanged documents are known here, without a worker for them."""
+    # Everything a worker needs travels in its job, (document, options), both picklable: a plan made over
+    # all the documents before the run reaches every worker as a field of the options.
     known = {i: unchanged_result(d.psd, d.outdir, options) for i, d in enumerate(documents) if not d.refused}
     rest = [document for i, document in enumerate(documents) if known.get(i) is None]
     processes = processes or workers.default_processes(len(rest))
