@@ -7,7 +7,7 @@ from psd_tools import PSDImage
 from psd_tools.constants import Tag
 
 from tessel import cli, nodeweave
-from tessel.road import imagecache
+from tessel.road import imagecache, unchanged
 from tessel.see.check import check, placements
 from tessel.export import ExportOptions, export_psd
 from tessel.see.preview import load_prefab
@@ -34,7 +34,7 @@ def count(layers):
 
 def outputs(tmp_path):
     folder = tmp_path / "out" / "doc"
-    return sorted(p.name for p in folder.iterdir() if p.name != imagecache.FILENAME)
+    return sorted(p.name for p in folder.iterdir() if p.name not in (imagecache.FILENAME, unchanged.FILENAME))
 
 
 @pytest.mark.parametrize("layers, pngs, collisions", [

@@ -133,8 +133,11 @@ def test_summary_counts_unchanged_images(capsys, tmp_path):
     write_psd(design(), psd)
     out = tmp_path / "out"
     assert cli.main(["export", str(psd), "-o", str(out)]) == 0
-    assert cli.main(["export", str(psd), "-o", str(out)]) == 0
-    assert capsys.readouterr().out.splitlines()[1] == f"wrote {out / 'screen.prefab'} (5 nodes, 3 images, 3 unchanged)"
+    assert cli.main(["export", str(psd), "-o", str(out), "--engine", "2.4"]) == 0  # another prefab, the same images
+    assert cli.main(["export", str(psd), "-o", str(out), "--engine", "2.4"]) == 0  # nothing changed at all
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[1:] == [f"wrote {out / 'screen.prefab'} (5 nodes, 3 images, 3 unchanged)",
+                         f"unchanged {out / 'screen.prefab'} (5 nodes, 3 images)"]
 
 
 def test_a_cache_that_cannot_be_written_is_a_warning_and_every_image_is_still_right(tmp_path):

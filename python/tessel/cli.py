@@ -5,9 +5,7 @@ import contextlib
 import dataclasses
 import logging
 import os
-import shutil
 import sys
-import threading
 import time
 import traceback
 import warnings
@@ -17,6 +15,8 @@ from tessel import export as road
 from tessel.road import leftout, parselimits
 from tessel.road.engine import DEFAULT_ENGINE, ENGINES
 from tessel.errors import error_line, one_line
+from tessel.run import report
+from tessel.run.progress import Terminal
 
 PROG = "tessel"
 
@@ -32,84 +32,11 @@ folder or a folder above it, or in the current folder or above; every ExportOpti
 
 
 # ---------------------------------------------------------------------------
-# Terminal output: one stderr shared by the progress bar and the log lines
-
-
-class Console:
-    """stderr shared by a one-line progress bar and whole message lines.
-
-    Image saving runs on worker threads that log; every write goes through one
-    lock so a log line never lands in the middle of a bar, and the bar is
-    redrawn under the line it gave way to.
-    """
-
-    def __init__(self, stream, bar):
-        self.stream = stream
-        self.bar = bar
-        self.lock = threading.RLock()
-        self._status = ""
-
-    def line(self, text):
-        """Write ``text`` as a line of its own, keeping the bar below it."""
-        with self.lock:
-            self._erase()
-            self.stream.write(text + "\n")
-            self._draw()
-            self.stream.flush()
-
-    def status(self, text):
-        """Show ``text`` as the bar line ("" removes it)."""
-        if not self.bar:
-            return
-        with self.lock:
-            self._erase()
-            self._status = text
-            self._draw()
-            self.stream.flush()
-
-    def _erase(self):
-        if self._status:
-            self.stream.write("\r\x1b[K")
-
-    def _draw(self):
-        if self._status:
-            self.stream.write(self._status)
-
-
-class Progress:
-    """Draws the images saved of the document being exported as a one-line bar.
-
-    Called as the export's ``progress(name, done, total)``; redraws at most
-    every INTERVAL seconds, except for the first and the last image.
-    """
-
-    WIDTH = 24
-    INTERVAL = 0.05
-
-    def __init__(self, console):
-        self.console = console
-        self._last = 0.0
-        self._lock = threading.Lock()
-
-    def __call__(self, label, done, total):
-        with self._lock:
-            now = time.monotonic()
-            if 0 < done < total and now - self._last < self.INTERVAL:
-                return
-            self._last = now
-            filled = self.WIDTH * done // total if total else self.WIDTH
-            bar = "#" * filled + "." * (self.WIDTH - filled)
-            tail = f" [{bar}] {done}/{total}"
-            room = max(shutil.get_terminal_size().columns - 1 - len(tail), 8)
-            label = label if len(label) <= room else label[: room - 1] + "~"
-            self.console.status(label + tail)
-
-    def close(self):
-        self.console.status("")
+# Terminal output: one stderr shared by the progress bars and the log lines (tessel.run.progress)
 
 
 class ConsoleHandler(logging.Handler):
-    """Logging handler that writes through a :class:`Console`."""
+    """Logging handler that writes through a :class:`tessel.run.progress.Terminal`."""
 
     def __init__(self, console, level):
         super().__init__(level)
@@ -163,10 +90,13 @@ def _log_warning(message, category, filename, lineno, file=None, line=None):
 # Commands
 
 
-def report_error(path, error, debug):
-    """Print the one error line for ``path`` (after the traceback with --debug)."""
+def report_error(path, error, debug, console=None):
+    """Print the one error line for ``path`` (after the traceback with --debug), above any progress bar."""
     if debug:
         traceback.print_exception(type(error), error, error.__traceback__, file=sys.stderr)
+    if console is not None:
+        console.line(error_line(PROG, path, error))
+        return
     sys.stderr.write(error_line(PROG, path, error) + "\n")
     sys.stderr.flush()
 
@@ -218,36 +148,65 @@ def cmd_export(args, console):
     options = _options_or_error(args)
     if options is None or _styles_missing(options.styles):
         return 1
-    progress = Progress(console) if console.bar else None
     on_skipped = console.line if args.verbose else None
     status = 0
     name_flag = not options.all_layers
+    batch = road.export_many(args.psd, args.outdir, options, processes=args.processes, glob=args.glob,
+                             progress=console.images, on_skipped=on_skipped)
+    console.documents(len(batch))
     try:
-        for path, result in road.export_many(args.psd, args.outdir, options,
-                                             progress=progress, on_skipped=on_skipped):
-            if progress:
-                progress.close()
+        for path, result in batch:
+            console.document_done()
             if isinstance(result, BaseException):
-                report_error(path, result, args.debug)
+                report_error(path, result, args.debug, console)
                 status = 1
                 continue
             if args.quiet:
                 continue
             for warning in result.warnings:
                 console.line(f"{PROG}: warning: {one_line(os.fspath(path))}: {one_line(warning)}")
-            print(summary(args.outdir, result, name_flag), flush=True)
+            console.line_out(summary(args.outdir, result, name_flag))
             # The flag is named on the first line that can use it, not on every one.
             name_flag = name_flag and not leftout.exportable(result.left_out)
     finally:
-        if progress:
-            progress.close()
+        console.close()
+    if args.report:
+        report.write(args.report, batch.report())
     return status
+
+
+def cmd_watch(args, console):
+    from tessel.run import watch
+
+    options = _options_or_error(args)
+    if options is None or _styles_missing(options.styles):
+        return 1
+    try:
+        for path, outcome in watch.watch(args.psd, args.outdir, options, glob=args.glob,
+                                         processes=args.processes):
+            if isinstance(outcome, BaseException):
+                report_error(path, outcome, args.debug, console)
+            elif not args.quiet:
+                console.line_out(time.strftime("%H:%M:%S ") + watch_line(path, outcome))
+    except KeyboardInterrupt:
+        console.line(f"{PROG}: stopped watching")
+    return 0
+
+
+def watch_line(path, outcome):
+    """The line watch prints for one export of the document at ``path``."""
+    if outcome == "removed":
+        return f"removed {one_line(os.fspath(path))}; its output stays"
+    if outcome.status == report.UNCHANGED:
+        return f"unchanged {one_line(os.fspath(path))} ({outcome.seconds:.2f} s)"
+    return (f"exported {one_line(os.fspath(path))} in {outcome.seconds:.2f} s: {len(outcome.written)} files written, "
+            f"{len(outcome.kept)} kept")
 
 
 def summary(outdir, result, name_flag=False):
     """The line printed for one exported document; ``name_flag``: say what --all-layers would add."""
     extra = ""
-    if result.unchanged:
+    if result.unchanged and result.status != report.UNCHANGED:
         extra += f", {result.unchanged} unchanged"
     if result.collisions:
         extra += f", {result.collisions} image name{'s' if result.collisions > 1 else ''} split between different images"
@@ -260,8 +219,9 @@ def summary(outdir, result, name_flag=False):
     left_out = leftout.describe(result.left_out, name_flag)
     if left_out:
         extra += f"; {left_out}"
-    shown = os.path.join(outdir, result.name + ".prefab")
-    return f"wrote {shown} ({result.nodes} nodes, {result.images} images{extra})"
+    shown = os.path.join(outdir, os.path.relpath(result.prefab, os.path.realpath(outdir)))
+    verb = "unchanged" if result.status == report.UNCHANGED else "wrote"
+    return f"{verb} {shown} ({result.nodes} nodes, {result.images} images{extra})"
 
 
 def _size(count):
@@ -397,7 +357,12 @@ def build_parser():
         "team added to the prefab in the editor (unless --fresh-prefab). "
         "Options not given here come from the project's tessel.toml when there is one.",
     )
-    export.add_argument("psd", nargs="+", metavar="DESIGN.psd", help="documents to export")
+    export.add_argument("psd", nargs="+", metavar="DESIGN.psd|FOLDER",
+                        help="documents to export; a folder gives every .psd below it, each exported at its path "
+                             "relative to the folder (FOLDER/shop/main.psd: OUTDIR/shop/main.prefab)")
+    export.add_argument("--glob", metavar="PATTERN",
+                        help="of the documents in folders, only those whose path below the folder matches PATTERN "
+                             "(* also matches across folders: 'shop/*.psd', '*_main.psd')")
     export.add_argument("-o", "--outdir", required=True, metavar="OUTDIR", help="output folder (created when missing)")
 
     layers = export.add_argument_group("what is exported")
@@ -426,7 +391,8 @@ def build_parser():
     files.add_argument(
         "--no-image-cache", dest="image_cache", action="store_false",
         help="save every image, even one whose file already holds it (by default NAME/.tessel-images.json "
-        "records what each image file holds, and a re-export leaves unchanged images alone)",
+        "records what each image file holds, and a re-export leaves unchanged images alone), and export a "
+        "document even when nothing changed since its last export (NAME/.tessel-export.json)",
     )
     files.add_argument(
         "--png-compression", type=_level, metavar="N",
@@ -447,8 +413,9 @@ def build_parser():
 
     speed = export.add_argument_group("speed and limits")
     speed.add_argument(
-        "-j", "--jobs", type=_jobs, default=os.cpu_count() or 1, metavar="N",
-        help="save layer images on N threads (default: the number of CPUs)",
+        "-j", "--jobs", dest="processes", type=_jobs, metavar="N",
+        help="export N documents at once, each in a process of its own (default: the number of CPUs, no more than "
+             "there are documents); each saves its images on the CPUs left to it",
     )
     _add_max_objects(speed)
 
@@ -458,6 +425,16 @@ def build_parser():
     noise.add_argument("-v", "--verbose", action="store_true", help="show the log lines of the export on stderr")
     messages.add_argument("--debug", action="store_true", help="show the traceback of an error")
     export.set_defaults(func=cmd_export)
+    # watch takes every option of export (those added above included), and adds none.
+    watch = sub.add_parser(
+        "watch", parents=[export], add_help=False, help="export PSD documents, then again each time one is saved",
+        description="Export like export, then keep watching: a document saved again is exported again once the file "
+        "is whole, one line per export. A failing document keeps its last good output; Ctrl-C ends. Uses watchfiles "
+        "when installed (pip install 'tessel[watch]'), else looks at the files twice a second.")
+    watch.set_defaults(func=cmd_watch)
+    messages.add_argument("--report", metavar="FILE.json",
+                        help="write an account of the run for CI: per document its status (exported, unchanged, "
+                             "failed), files written and kept, warnings, left-out layers, errors and seconds")
 
     tree = sub.add_parser("tree", help="print the layer tree of a PSD document", description="Print the layer tree that an export would use.")
     tree.add_argument("psd", metavar="DESIGN.psd")
@@ -523,12 +500,12 @@ def main(argv=None):
         args.given = given_options(build_parser(), argv)
     except SystemExit as e:
         return e.code if isinstance(e.code, int) else 2
-    console = Console(sys.stderr, bar=not args.quiet and _is_terminal(sys.stderr))
+    console = Terminal(sys.stderr, bars=not args.quiet and _is_terminal(sys.stderr))
     try:
         with _logging_to(console, args.verbose):
             return args.func(args, console)
     except KeyboardInterrupt:
-        console.status("")
+        console.close()
         sys.stderr.write(f"{PROG}: interrupted\n")
         return 130
 

@@ -11,11 +11,13 @@ import contextlib
 import gc
 import os
 import threading
-from dataclasses import dataclass, field
+import time
+from dataclasses import dataclass, field, replace
 from typing import Dict, List, Optional
 
 from tessel import filemanager
 from tessel.road import fileids, fonts, imagenames, leftout, share, surveys, texteffects, textlook, textplace
+from tessel.road import unchanged as _unchanged
 from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_options
 from tessel.road.engineform import form_for
 from tessel.road.metaform import refuse_other_engine
@@ -25,6 +27,9 @@ from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
 from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, object_limit, open_psd, refusal
 from tessel.road.reuse import Reuse
 from tessel.road.verticaltext import vertical_text_warning
+from tessel.run import workers
+from tessel.run.documents import document_name, find as found_documents
+from tessel.run.report import Batch
 
 
 @dataclass
@@ -32,7 +37,7 @@ class ExportOptions:
     """How a document is exported; the defaults give the standard export."""
 
     #: threads that save layer images (PNG encoding releases the GIL)
-    jobs: int = field(default_factory=lambda: os.cpu_count() or 1)
+    jobs: int = field(default_factory=lambda: os.cpu_count() or 1, metadata={"output": False})
     #: write every meta file afresh from its model, dropping what the editor or
     #: the developers set in it (default: merge, see tessel.road.metamerge)
     fresh_meta: bool = False
@@ -96,6 +101,16 @@ class ExportResult:
     shared: int = 0  #: images the sprites take from the share folder
     bytes_saved: int = 0  #: bytes of the images found elsewhere that this export did not write
     shared_files: List[str] = field(default_factory=list)  #: files this export wrote into the share folder
+    #: "exported", or "unchanged": the document and every file were as the last export left them, nothing was parsed
+    status: str = "exported"
+    kept: List[str] = field(default_factory=list)  #: of ``files``, those left as they were
+    seconds: float = 0.0  #: how long the export took
+
+    @property
+    def written(self):
+        """Of ``files``, those this export wrote."""
+        kept = set(self.kept)
+        return [path for path in self.files if path not in kept]
 
 
 # ---------------------------------------------------------------------------
@@ -108,11 +123,6 @@ def _psd_reader():
     except ImportError:
         from psd_tools import PSDImage
     return PSDImage
-
-
-def document_name(path):
-    """The name a document exports under: its file name without the extension."""
-    return os.path.splitext(os.path.basename(os.fspath(path)))[0]
 
 
 class _LineSink:
@@ -245,9 +255,18 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None, pl
         os.makedirs(outdir, exist_ok=True)
     except OSError as e:
         raise DocumentError(f"cannot create the output folder: {describe(e)}") from e
+    start = time.perf_counter()
+    # A share plan depends on the run's other documents and the library on its folders: no skipping with them.
+    record = (_unchanged.Record(path, outdir, document_name(path), options)
+              if options.image_cache and not (options.library or options.share) else None)
+    same = _unchanged_result(path, record, start)
+    if same is not None:
+        return same
     try:
         with _output_dir(outdir):
-            return _export(os.fspath(path), outdir, options, progress, on_skipped, plan)
+            result = _export(os.fspath(path), outdir, options, progress, on_skipped, record, plan)
+        result.seconds = time.perf_counter() - start
+        return result
     finally:
         # A document's layer-info tree and prefab objects point at each other,
         # so only a full collection frees them; CPython runs one rarely, and the
@@ -255,7 +274,27 @@ def export_psd(path, outdir, options=None, *, progress=None, on_skipped=None, pl
         gc.collect()
 
 
-def _export(path, outdir, options, progress, on_skipped, plan):
+def unchanged_result(path, outdir, options=None):
+    """The result of exporting ``path`` into ``outdir`` when the export would find it unchanged, else None."""
+    options = options or ExportOptions()
+    if not options.image_cache or options.library or options.share:
+        return None
+    start = time.perf_counter()
+    return _unchanged_result(path, _unchanged.Record(path, os.path.abspath(outdir), document_name(path), options),
+                             start)
+
+
+def _unchanged_result(path, record, start):
+    same = record.unchanged() if record else None
+    if same is None:
+        return None
+    return ExportResult(psd=os.fspath(path), name=document_name(path), status="unchanged",
+                        prefab=os.path.join(record.outdir, document_name(path) + ".prefab"),
+                        kept=list(same["files"]), unchanged=same["images"], seconds=time.perf_counter() - start,
+                        **same)
+
+
+def _export(path, outdir, options, progress, on_skipped, record, plan):
     from tessel import nodeweave
     from tessel.road import layerview
     from tessel.widgets.steps import NoWidgets, Widgets
@@ -353,14 +392,32 @@ def _export(path, outdir, options, progress, on_skipped, plan):
     if cached:
         files.append(writer.cache.path)
     nodes = sum(isinstance(obj, nodeweave.CCNode) for obj in psd.totalInfo)
-    return ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
-                        images=len(images), collisions=len(naming.warnings), skipped=skipped,
-                        left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
-                        library=reuse.count("library"), shared=reuse.count("shared"), bytes_saved=reuse.bytes_saved,
-                        shared_files=reuse.written,
-                        warnings=(plan.warnings if own_plan else []) + list(naming.warnings)
-                        + ([vertical] if vertical else []) + list(widgets.warnings) + reuse.warnings
-                        + merge_warnings + warnings + font_warnings + text_effect_warnings + effect_warnings)
+    result = ExportResult(psd=path, name=name, prefab=prefab_path, files=files, nodes=nodes,
+                          images=len(images), collisions=len(naming.warnings), skipped=skipped,
+                          left_out=leftout.count_kinds(skipped), unchanged=len(writer.kept),
+                          library=reuse.count("library"), shared=reuse.count("shared"),
+                          bytes_saved=reuse.bytes_saved, shared_files=reuse.written,
+                          warnings=(plan.warnings if own_plan else []) + list(naming.warnings)
+                          + ([vertical] if vertical else []) + list(widgets.warnings) + reuse.warnings
+                          + merge_warnings + warnings + font_warnings + text_effect_warnings + effect_warnings)
+    if record is not None:
+        result.kept = list(dict.fromkeys(record.kept(files) + writer.kept))
+        with filemanager.fresh_folder(*fresh):  # into a folder this export made: no temporary file
+            result.warnings.extend(_save_record(record, result, writer.cache, merge_warnings))
+    return result
+
+
+def _save_record(record, result, cache, once):
+    """Write the record that lets an unchanged re-export skip the document; returns the warnings.
+
+    Like the image cache, a record that cannot be written costs the next export time, not files.
+    """
+    try:
+        record.save(result, _unchanged.png_records(cache), once)
+    except OSError as e:
+        return [f"cannot write the export record {record.path} ({describe(e)}); the next export will redo the document"]
+    result.files.append(record.path)
+    return []
 
 
 def _save_cache(cache):
@@ -392,38 +449,86 @@ def _progress_steps(progress, name, total):
     return step
 
 
-def export_many(paths, outdir, options=None, **callbacks):
-    """Export every document of ``paths`` into ``outdir``, one after the other.
+def export_many(paths, outdir, options=None, *, processes=None, image_threads=None, glob=None, progress=None,
+                on_skipped=None):
+    """Export every document of ``paths`` (PSD files, and folders searched for them) into ``outdir``.
 
-    Yields ``(path, result)`` per document, where ``result`` is its
-    :class:`ExportResult` or the exception that ended it: one failing document
-    does not stop the others.  A second document that exports under the same
-    name as an earlier one is refused rather than overwriting it.  The keyword
-    arguments go to :func:`export_psd`.
+    Returns a :class:`tessel.run.report.Batch`: iterating it yields ``(path,
+    result)`` per document in the order found, where ``result`` is its
+    :class:`ExportResult` or the exception that ended it (one failing document
+    does not stop the others); its ``report()`` is then the run's account as
+    ``--report`` writes it.  A document under a folder exports at its path
+    relative to that folder (see tessel.run.documents); a document that would
+    write the prefab of an earlier one is refused before anything is written.
+    ``glob`` narrows what folders give.
+
+    ``processes`` documents run at once in worker processes (default: one per
+    CPU, no more than there are documents), each saving its images on
+    ``image_threads`` threads (default: the CPUs left to it; ``options.jobs`` is
+    not used).  ``progress`` and ``on_skipped`` are :func:`export_psd`'s, called
+    on one thread of this process.
     """
-    seen = {}
-    paths = list(paths)
+    return export_documents(found_documents(paths, outdir, glob), outdir, options, processes=processes,
+                            image_threads=image_threads, progress=progress, on_skipped=on_skipped)
+
+
+def export_documents(documents, outdir, options=None, *, processes=None, image_threads=None, progress=None,
+                     on_skipped=None):
+    """:func:`export_many` for documents already found (:class:`tessel.run.documents.Document`)."""
+    handlers = {"progress": progress, "skipped": on_skipped}
+
+    def on_event(event):
+        handler = handlers[event[0]]
+        if handler is not None:
+            handler(*event[1:])
+
+    return Batch(_outcomes(documents, outdir, options or ExportOptions(), processes, image_threads, on_event), outdir,
+                 len(documents))
+
+
+def _outcomes(documents, outdir, options, processes, image_threads, on_event):
+    """(path, result) per document in order; unchanged documents are known here, without a worker for them."""
     try:
-        plan = _run_plan(paths, outdir, options)
+        plan = _run_plan([d.psd for d in documents if not d.refused], outdir, options)
     except DocumentError as e:
-        for path in paths:
-            yield path, e
+        for document in documents:
+            yield document.psd, e
         return
     warnings = plan.warnings if plan is not None else []
-    for path in paths:
-        name = document_name(path)
-        try:
-            if name in seen:
-                raise DocumentError(f"exports as {name!r} like {seen[name]}; export it into another folder")
-            result = export_psd(path, outdir, options, plan=plan, **callbacks)
-        except Exception as e:
-            yield path, e
-            continue
-        seen[name] = path
-        # The folders' warnings are the run's: said once, with the first document.
-        result.warnings[:0] = warnings
-        warnings = []
-        yield path, result
+    # Everything a worker needs travels in its job, (document, options, plan), all picklable: the
+    # share plan is made over all the documents before the run.
+    known = {i: unchanged_result(d.psd, d.outdir, options) for i, d in enumerate(documents) if not d.refused}
+    rest = [document for i, document in enumerate(documents) if known.get(i) is None]
+    processes = processes or workers.default_processes(len(rest))
+    if plan is not None and plan.share_folder:
+        # The first document to need a shared image writes it and the others count it as not written:
+        # one after another, so that the files and the counts do not depend on which process runs first.
+        processes = 1
+    options = replace(options, jobs=image_threads or workers.image_threads(min(processes, len(rest)) or 1))
+    exported = workers.run(_export_job, [(document, options, plan) for document in rest], processes, on_event)
+    for i, document in enumerate(documents):
+        result = known.get(i)
+        if result is None:
+            _, result = next(exported)
+        if warnings and not isinstance(result, BaseException):
+            # The folders' warnings are the run's: said once, with the first document.
+            result.warnings[:0] = warnings
+            warnings = []
+        yield document.psd, result
+
+
+def _export_job(job, emit):
+    """One document of :func:`export_many`: ``job`` is its Document, the options and the run's share plan."""
+    document, options, plan = job
+    start = time.perf_counter()
+    try:
+        if document.refused:
+            raise DocumentError(document.refused)
+        return export_psd(document.psd, document.outdir, options, progress=lambda *a: emit(("progress",) + a),
+                          on_skipped=lambda line: emit(("skipped", line)), plan=plan)
+    except Exception as e:
+        e.seconds = time.perf_counter() - start
+        raise
 
 
 def _run_plan(paths, outdir, options):

@@ -100,6 +100,11 @@ class ImageCache:
         with self._lock:
             self._new[os.path.basename(target)] = {"pixels": key, "png": png_record(data)}
 
+    def entries(self):
+        """The entries of this export so far, by file name."""
+        with self._lock:
+            return dict(self._new)
+
     def save(self):
         """Write the entries of this export (only those: images no longer exported drop out).
 

@@ -1,0 +1,1 @@
+"""Runs over many documents: finding them, exporting them side by side, watching them, reporting on them."""
