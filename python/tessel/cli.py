@@ -1,19 +1,19 @@
 """The ``tessel`` command: export PSD documents as Cocos Creator prefabs, check or preview them, show their layer tree."""
 
 import argparse
-import contextlib
 import dataclasses
-import logging
 import os
 import sys
 import time
 import traceback
-import warnings
 
-from tessel import __version__, settings
+from tessel import settings
 from tessel import export as road
-from tessel.road import leftout, parselimits
+from tessel.road import leftout
 from tessel.road.engine import DEFAULT_ENGINE, ENGINES
+from tessel.clilog import logging_to
+from tessel.clioptions import (add_components_flag, add_config_options, add_font_options, add_layer_options,
+                               add_max_objects, given_options, job_count, png_level, versions)
 from tessel.errors import error_line, one_line
 from tessel.run import report
 from tessel.run.progress import Terminal
@@ -29,61 +29,6 @@ EPILOG = """examples:
 
 Options can be kept in the project: a tessel.toml (or [tool.tessel] in pyproject.toml) in the output
 folder or a folder above it, or in the current folder or above; every ExportOptions field is a key."""
-
-
-# ---------------------------------------------------------------------------
-# Terminal output: one stderr shared by the progress bars and the log lines (tessel.run.progress)
-
-
-class ConsoleHandler(logging.Handler):
-    """Logging handler that writes through a :class:`tessel.run.progress.Terminal`."""
-
-    def __init__(self, console, level):
-        super().__init__(level)
-        self.console = console
-        self.setFormatter(logging.Formatter("%(message)s"))
-
-    def emit(self, record):
-        try:
-            self.console.line(one_line(self.format(record)))
-        except Exception:
-            self.handleError(record)
-
-
-@contextlib.contextmanager
-def _logging_to(console, verbose):
-    """Route the loggers "tessel" and "psd_tools" for the length of one command.
-
-    Quiet by default: psd-tools would otherwise reach stderr through logging's
-    last-resort handler with its warnings about blocks it skips, and an error
-    must stay the one line on stderr.  With -v both show on the console.
-    """
-    ours = logging.getLogger("tessel")
-    reader = logging.getLogger("psd_tools")
-    if verbose:
-        added = [(ours, ConsoleHandler(console, logging.DEBUG)), (reader, ConsoleHandler(console, logging.WARNING))]
-    else:
-        added = [(reader, logging.NullHandler())]
-    old_level = ours.level
-    for logger, handler in added:
-        logger.addHandler(handler)
-    if verbose:
-        ours.setLevel(logging.DEBUG)
-    try:
-        with warnings.catch_warnings():
-            # Reader warnings (unknown blocks, unsupported modes) are notes about
-            # the document, not failures: they go to the log like the rest.
-            warnings.simplefilter("always")
-            warnings.showwarning = _log_warning
-            yield
-    finally:
-        for logger, handler in added:
-            logger.removeHandler(handler)
-        ours.setLevel(old_level)
-
-
-def _log_warning(message, category, filename, lineno, file=None, line=None):
-    logging.getLogger("tessel").debug("warning: %s: %s", category.__name__, message)
 
 
 # ---------------------------------------------------------------------------
@@ -265,86 +210,10 @@ def cmd_tree(args, console):
     return 0
 
 
-def add_components_flag(parser):
-    """The --components flag, shared by every command that exports or shows an export."""
-    parser.add_argument(
-        "--components", action="store_true",
-        help="make working widgets of groups named Button_, Toggle_, ProgressBar_, ScrollView_, List_ "
-        "and ScrollPage_ (cc.Button, cc.Toggle, ...; see the README)",
-    )
-
-
-def add_font_options(parser):
-    """--fonts, --font-map and --text-effects, shared by export and check."""
-    parser.add_argument("--fonts", action="append", metavar="DIR",
-                        help="a folder of the game project with font assets (.ttf/.otf/.fnt and their .meta; "
-                             "repeatable): labels whose font matches one refer to it instead of a system font")
-    parser.add_argument("--font-map", metavar="FILE",
-                        help="JSON or TOML file mapping font names (as the PSD stores them) to font files "
-                             "relative to a --fonts folder; tried before the names inside the font files")
-    parser.add_argument("--text-effects", action="store_true",
-                        help="a text layer's stroke and drop shadow become cc.LabelOutline and cc.LabelShadow")
-
-
-def _max_objects(text):
-    try:
-        return parselimits.object_limit(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError("must be a count of 0 or more") from None
-
-
-def _add_max_objects(parser):
-    parser.add_argument("--max-objects", type=_max_objects, default=parselimits.DEFAULT_MAX_OBJECTS,
-                        metavar="N", help=parselimits.HELP)
-
-
-def _level(text):
-    value = int(text)
-    if not 0 <= value <= 9:
-        raise argparse.ArgumentTypeError("must be 0 to 9")
-    return value
-
-
-def _jobs(text):
-    value = int(text)
-    if value < 1:
-        raise argparse.ArgumentTypeError("must be 1 or more")
-    return value
-
-
-def add_layer_options(parser):
-    """--all-layers and --styles, which choose the layers exported and what their images show."""
-    parser.add_argument("--all-layers", action="store_true",
-                        help="export shape, smart-object and fill layers as sprites too (adjustment layers stay out)")
-    parser.add_argument("--styles", action="store_true",
-                        help="images show each layer as Photoshop does: layer style effects, masks, and the layers "
-                             "clipped to it merged in (needs pip install 'tessel[styles]')")
-
-
-def add_config_options(parser):
-    """--config and --no-config: which settings file the command reads."""
-    parser.add_argument("--config", metavar="FILE",
-                        help="read the options from FILE (a tessel.toml, or a pyproject.toml with [tool.tessel]) "
-                             "instead of the one found from OUTDIR or the current folder upwards")
-    parser.add_argument("--no-config", action="store_true", help="ignore every settings file")
-
-
-def _versions():
-    from importlib import metadata
-
-    def version(name):
-        try:
-            return metadata.version(name)
-        except metadata.PackageNotFoundError:
-            return "not installed"
-
-    return f"{PROG} {__version__} (psd-tools {version('psd-tools')}, Pillow {version('Pillow')})"
-
-
 def build_parser():
     parser = argparse.ArgumentParser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--version", action="version", version=_versions())
+    parser.add_argument("--version", action="version", version=versions())
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     export = sub.add_parser(
@@ -395,7 +264,7 @@ def build_parser():
         "document even when nothing changed since its last export (NAME/.tessel-export.json)",
     )
     files.add_argument(
-        "--png-compression", type=_level, metavar="N",
+        "--png-compression", type=png_level, metavar="N",
         help="zlib level of the PNG files, 0 (fastest, largest) to 9 (default: Pillow's, 6); "
         "1 saves images several times faster and some 5%% larger",
     )
@@ -413,11 +282,11 @@ def build_parser():
 
     speed = export.add_argument_group("speed and limits")
     speed.add_argument(
-        "-j", "--jobs", dest="processes", type=_jobs, metavar="N",
+        "-j", "--jobs", dest="processes", type=job_count, metavar="N",
         help="export N documents at once, each in a process of its own (default: the number of CPUs, no more than "
              "there are documents); each saves its images on the CPUs left to it",
     )
-    _add_max_objects(speed)
+    add_max_objects(speed)
 
     messages = export.add_argument_group("output and messages")
     noise = messages.add_mutually_exclusive_group()
@@ -445,7 +314,7 @@ def build_parser():
                       help="accepted as export takes it; the layer tree is the same for every runtime")
     add_layer_options(tree)
     add_components_flag(tree)
-    _add_max_objects(tree)
+    add_max_objects(tree)
     add_config_options(tree)
     tree.set_defaults(func=cmd_tree, quiet=False)
 
@@ -476,22 +345,6 @@ def cmd_config(args, console):
     return 0
 
 
-def given_options(parser, argv):
-    """The names of the options ``argv`` sets itself (defaults left out), for the settings file to fill in."""
-    _suppress_defaults(parser)
-    return set(vars(parser.parse_args(argv)))
-
-
-def _suppress_defaults(parser):
-    for action in parser._actions:
-        if isinstance(action, argparse._SubParsersAction):
-            for sub in action.choices.values():
-                _suppress_defaults(sub)
-        elif action.dest != "help":
-            action.default = argparse.SUPPRESS
-    parser._defaults.clear()
-
-
 def main(argv=None):
     """Run the command line ``argv`` (default: sys.argv[1:]); returns the exit status."""
     parser = build_parser()
@@ -502,7 +355,7 @@ def main(argv=None):
         return e.code if isinstance(e.code, int) else 2
     console = Terminal(sys.stderr, bars=not args.quiet and _is_terminal(sys.stderr))
     try:
-        with _logging_to(console, args.verbose):
+        with logging_to(console, args.verbose):
             return args.func(args, console)
     except KeyboardInterrupt:
         console.close()

@@ -12,198 +12,24 @@ import gc
 import os
 import threading
 import time
-from dataclasses import dataclass, field, replace
-from typing import Dict, List, Optional
+from dataclasses import replace
 
 from tessel import filemanager
 from tessel.road import fileids, fonts, imagenames, leftout, share, surveys, texteffects, textlook, textplace
 from tessel.road import unchanged as _unchanged
-from tessel.road.engine import DEFAULT_ENGINE, apply_engine, check_options
+from tessel.road.engine import apply_engine, check_options
 from tessel.road.engineform import form_for
 from tessel.road.metaform import refuse_other_engine
 from tessel.errors import DocumentError, describe
 from tessel.road.imagecache import ImageCache
 from tessel.road.imagefiles import ImageWriter, remove as _remove, save_images
-from tessel.road.parselimits import DEFAULT_MAX_OBJECTS, object_limit, open_psd, refusal
+from tessel.options import ExportOptions, ExportResult
+from tessel.road.document import Inside, open_document, pixel_layers
 from tessel.road.reuse import Reuse
 from tessel.road.verticaltext import vertical_text_warning
 from tessel.run import workers
 from tessel.run.documents import document_name, find as found_documents
 from tessel.run.report import Batch
-
-
-@dataclass
-class ExportOptions:
-    """How a document is exported; the defaults give the standard export."""
-
-    #: threads that save layer images (PNG encoding releases the GIL)
-    jobs: int = field(default_factory=lambda: os.cpu_count() or 1, metadata={"output": False})
-    #: write every meta file afresh from its model, dropping what the editor or
-    #: the developers set in it (default: merge, see tessel.road.metamerge)
-    fresh_meta: bool = False
-    #: shape, smart-object and fill layers become sprites like pixel layers
-    all_layers: bool = False
-    #: each image is the layer as Photoshop shows it: effects, masks, clipped layers merged
-    styles: bool = False
-    #: the Creator runtime the prefab is for (tessel.road.engine.ENGINES): "2.4" adds the
-    #: node fields that 2.2 and later read, "3.8" writes the prefab and metas in the 3.x form
-    engine: str = DEFAULT_ENGINE
-    #: make working engine widgets of groups named with type words (Button_, List_, ...)
-    components: bool = False
-    #: leave an image file alone when it already holds the layer's pixels (see tessel.road.imagecache)
-    image_cache: bool = True
-    #: zlib level of the PNG files, 0 to 9 (None: Pillow's default, 6); lower is faster and larger
-    png_compression: Optional[int] = None
-    #: the most objects the PSD reader parses from one document (None: no limit; see tessel.road.parselimits)
-    max_objects: Optional[int] = field(default=DEFAULT_MAX_OBJECTS, metadata={"parse": object_limit})
-    #: write the prefab from the export alone, dropping what the game team added to it in the
-    #: editor (default: merge, see tessel.road.prefabmerge)
-    fresh_prefab: bool = False
-    #: folders of the game project whose images (PNG and .png.meta) sprites refer to instead of copies
-    #: (see tessel.road.library); never written into
-    library: List[str] = field(default_factory=list, metadata={"path": True})
-    #: a folder, relative to the output folder, that images common to several documents go to once
-    #: (see tessel.road.share)
-    share: Optional[str] = None
-    #: folders of the game project holding font assets; labels refer to the matching one (see tessel.road.fonts)
-    fonts: List[str] = field(default_factory=list, metadata={"path": True})
-    #: a JSON or TOML file mapping font names to font files relative to a fonts folder
-    font_map: Optional[str] = field(default=None, metadata={"path": True})
-    #: a text layer's stroke and drop shadow become cc.LabelOutline and cc.LabelShadow (see tessel.road.texteffects)
-    text_effects: bool = False
-
-    def __post_init__(self):
-        check_options(self)
-        if isinstance(self.jobs, bool) or not isinstance(self.jobs, int) or self.jobs < 1:
-            raise ValueError(f"jobs must be a whole number of 1 or more, not {self.jobs!r}")
-        if self.png_compression is not None and self.png_compression not in range(10):
-            raise ValueError(f"png_compression must be 0 to 9, not {self.png_compression!r}")
-        if self.max_objects is not None and not (isinstance(self.max_objects, int) and self.max_objects > 0):
-            raise ValueError(f"max_objects must be a count above 0, or None for no limit, not {self.max_objects!r}")
-
-
-@dataclass
-class ExportResult:
-    """What one export wrote."""
-
-    psd: str  #: the document's path
-    name: str  #: the name it exports under
-    prefab: str  #: absolute path of the prefab file
-    files: List[str]  #: absolute paths of every file the export owns: prefab, images, meta files
-    nodes: int  #: cc.Node objects in the prefab
-    images: int  #: PNG files of the export, written or left as they were
-    collisions: int = 0  #: image names that layers with different images shared (one warning each)
-    skipped: List[str] = field(default_factory=list)  #: one line per layer of a kind left out
-    left_out: Dict[str, int] = field(default_factory=dict)  #: layers left out, counted by kind
-    warnings: List[str] = field(default_factory=list)  #: one line per thing the user should know
-    unchanged: int = 0  #: of the images, those whose file already held them and was left alone
-    library: int = 0  #: images found in a library folder, not written
-    shared: int = 0  #: images the sprites take from the share folder
-    bytes_saved: int = 0  #: bytes of the images found elsewhere that this export did not write
-    shared_files: List[str] = field(default_factory=list)  #: files this export wrote into the share folder
-    #: "exported", or "unchanged": the document and every file were as the last export left them, nothing was parsed
-    status: str = "exported"
-    kept: List[str] = field(default_factory=list)  #: of ``files``, those left as they were
-    seconds: float = 0.0  #: how long the export took
-
-    @property
-    def written(self):
-        """Of ``files``, those this export wrote."""
-        kept = set(self.kept)
-        return [path for path in self.files if path not in kept]
-
-
-# ---------------------------------------------------------------------------
-# Reading a document
-
-
-def _psd_reader():
-    try:
-        from psd_tools2 import PSDImage
-    except ImportError:
-        from psd_tools import PSDImage
-    return PSDImage
-
-
-class _LineSink:
-    """A text stream that hands every complete line to a callback (None: drop them)."""
-
-    def __init__(self, sink):
-        self.sink = sink
-        self._pending = ""
-
-    def write(self, text):
-        self._pending += text
-        *lines, self._pending = self._pending.split("\n")
-        if self.sink is not None:
-            for line in lines:
-                self.sink(line)
-        return len(text)
-
-    def flush(self):
-        pass
-
-
-def open_document(path, stdout_lines, options=None):
-    """Open the PSD at ``path`` and build its layer-info tree, named after the file.
-
-    ``stdout_lines`` receives what the tree builder prints while it runs (the
-    line about each layer of a kind it skips), so that standard output carries
-    only what the command itself prints.  ``options`` (:class:`ExportOptions`)
-    choose which layers the tree holds and what their images show, and
-    ``options.max_objects`` the reader's parse limit (see tessel.road.parselimits).
-    """
-    from tessel import infos
-    from tessel.road import layerview
-
-    max_objects = options.max_objects if options is not None else DEFAULT_MAX_OBJECTS
-    try:
-        psdimage = open_psd(_psd_reader(), os.fspath(path), max_objects)
-    except OSError as e:
-        if e.errno is None:  # the reader's own complaint about the content
-            raise DocumentError(f"not a readable PSD file ({describe(e)})") from e
-        raise DocumentError(e.strerror or describe(e)) from e
-    except Exception as e:
-        raise DocumentError(refusal(e) or f"not a readable PSD file ({describe(e)})") from e
-    with contextlib.redirect_stdout(_LineSink(stdout_lines)):
-        psd = infos.YPSD(layerview.document_view(psdimage, options), os.fspath(path))
-    # The reader calls every document "Root"; the prefab, its folder and every
-    # image name carry the file's name instead, so it must be set before any
-    # name is read and cached.
-    psd.name = document_name(path)
-    return psd
-
-
-def pixel_layers(group):
-    """Every pixel layer-info below ``group``, in document order."""
-    from tessel import infos
-
-    for child in group:
-        if isinstance(child, infos.YGroup):
-            yield from pixel_layers(child)
-        elif isinstance(child, infos.YLayer):
-            yield child
-
-
-# ---------------------------------------------------------------------------
-# Writing safely
-
-
-class Inside:
-    """Refuses any path that would land outside the output folder."""
-
-    def __init__(self, outdir):
-        self.root = os.path.realpath(outdir)
-
-    def check(self, path, layer=None):
-        """``path`` made absolute, after checking that it stays inside the output folder."""
-        try:
-            full = os.path.realpath(filemanager.resolve(path))
-        except ValueError:
-            full = None
-        if full is None or full == self.root or os.path.commonpath([self.root, full]) != self.root:
-            raise DocumentError(f"refusing to write {path!r}: it lies outside the output folder", layer)
-        return full
 
 
 # ---------------------------------------------------------------------------
