@@ -161,6 +161,19 @@ def loadJson(path):
             raise ValueError(f"{full}: not a JSON file ({e})") from e
 
 
+def json_or_none(path):
+    """The JSON content of the file at ``path``, or None when it is missing, unreadable or not JSON.
+
+    For tessel's own caches and records, whose loss costs time and nothing else;
+    ``path`` is taken as it is, not resolved under ``outputDir``.
+    """
+    try:
+        with open(path, "rb") as f:
+            return json.loads(f.read().decode("utf-8"))
+    except (OSError, ValueError):
+        return None
+
+
 def exists(path):
     """True when ``path`` names an existing file."""
     return os.path.isfile(resolve(path))

@@ -8,8 +8,8 @@ other's meta files would mix two forms the editors cannot read in one folder
 anything is written.
 """
 
-import json
 
+from tessel import filemanager
 from tessel.errors import DocumentError
 from tessel.road.engine import is_3x
 
@@ -31,14 +31,6 @@ def check_form(path, meta, engine):
                             "or remove the earlier files")
 
 
-def _read(path):
-    try:
-        with open(path, encoding="utf-8") as f:
-            return json.load(f)
-    except (OSError, ValueError):
-        # Missing, or not JSON: the export's own reading names a damaged file.
-        return None
-
 
 def refuse_other_engine(prefab_meta, image_metas, engine):
     """Refuse a folder whose meta files the other engine line wrote.
@@ -47,9 +39,9 @@ def refuse_other_engine(prefab_meta, image_metas, engine):
     meta and the first image meta found tell the form of the folder (two reads,
     however many images; the 3.x road checks each image meta as it reads it back).
     """
-    check_form(prefab_meta, _read(prefab_meta), engine)
+    check_form(prefab_meta, filemanager.json_or_none(prefab_meta), engine)
     for path in image_metas:
-        meta = _read(path)
+        meta = filemanager.json_or_none(path)
         if meta is not None:
             check_form(path, meta, engine)
             return

@@ -10,11 +10,11 @@ image name without the document prefix), its UUIDs and its meta file's model,
 and whichever export uses it first writes it.
 """
 
-import json
 import os
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
+from tessel import filemanager
 from tessel.errors import DocumentError, describe
 from tessel.road import library, metamerge
 from tessel.road.imagenames import file_key, shorten
@@ -113,7 +113,7 @@ def _names_in(folder):
         elif item.lower().endswith(".png.meta") and item[: -len(".meta")] not in present:
             # A meta file whose PNG is gone: the image may come back under its UUIDs.
             name = item[: -len(".png.meta")]
-            uuids = _earlier_uuids(_read_json(os.path.join(folder, item)), name)
+            uuids = _earlier_uuids(filemanager.json_or_none(os.path.join(folder, item)), name)
             if uuids is None:
                 taken.add(file_key(name))
             else:
@@ -139,13 +139,6 @@ def _fresh_uuids():
 
     return nodeweave.getUUID(), nodeweave.getUUID()
 
-
-def _read_json(path):
-    try:
-        with open(path, encoding="utf-8") as f:
-            return json.load(f)
-    except (OSError, ValueError):
-        return None
 
 
 def _earlier_uuids(data, name):

@@ -130,7 +130,7 @@ class Surveys:
         self.path = os.path.join(os.fspath(outdir), SURVEYS_FILE)
         self.flavour = " ".join(map(str, (_FORMAT, tessel.__version__, _reader_version(), PIL.__version__,
                                           options.all_layers, options.styles, options.components)))
-        content = _read_json(self.path)
+        content = filemanager.json_or_none(self.path)
         entries = content.get("documents") if isinstance(content, dict) else None
         self.entries = entries if isinstance(entries, dict) else {}
         self.changed = False
@@ -188,10 +188,3 @@ def _reader_version():
     except metadata.PackageNotFoundError:
         return "?"
 
-
-def _read_json(path):
-    try:
-        with open(path, encoding="utf-8") as f:
-            return json.load(f)
-    except (OSError, ValueError):
-        return None
