@@ -8,7 +8,6 @@ other's meta files would mix two forms the editors cannot read in one folder
 anything is written.
 """
 
-
 from tessel import filemanager
 from tessel.errors import DocumentError
 from tessel.road.engine import is_3x
