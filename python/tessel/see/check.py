@@ -34,6 +34,7 @@ from tessel.road.engine import DEFAULT_ENGINE, ENGINES, check_engine
 from tessel.see.preview import (Fonts, Layout, Node, PreviewError, _number, _printable, load_prefab,
                             render)
 from tessel.road.textplace import has_ink
+from tessel.see.exported import exported_children, is_exported, layer_kind
 from tessel.see.textmeasure import ink_box, measure_sizes, text_box
 from tessel.see.labels import field as label_field
 from tessel.see.picturediff import difference, side_by_side
@@ -55,42 +56,8 @@ PLACEMENT_LIMIT = {"group": 0.0, "pixel": 0.0, "text": 1.0, "glyphs": 3.0}
 SIZE_LIMIT = 0.2
 SIZE_SLACK = 2
 
-# The layer-name prefix that drops a layer and everything below it from the export.
-NOT_EXPORT = "NotExport"
-
-
 # ---------------------------------------------------------------------------
 # Check against the PSD
-
-
-def layer_kind(layer) -> Optional[str]:
-    """"group", "text" or "pixel" for the layers the export turns into nodes, else None."""
-    from psd_tools.api.layers import Group, PixelLayer, TypeLayer
-
-    if isinstance(layer, Group):
-        return "group"
-    if isinstance(layer, TypeLayer):
-        return "text"
-    if isinstance(layer, PixelLayer):
-        return "pixel"
-    return None
-
-
-def is_exported(layer) -> bool:
-    """Whether the export makes a node of ``layer``: shown, not "NotExport", of a known kind, and so are its groups."""
-    while layer is not None and layer_kind(layer) is not None:
-        if not layer.visible or str(layer.name).startswith(NOT_EXPORT):
-            return False
-        parent = getattr(layer, "parent", None)
-        if parent is None or layer_kind(parent) is None:
-            return True
-        layer = parent
-    return False
-
-
-def exported_children(group) -> list:
-    """The children of a document or group that the export keeps, in document order."""
-    return [child for child in group if child.visible and not str(child.name).startswith(NOT_EXPORT) and layer_kind(child)]
 
 
 @dataclass
