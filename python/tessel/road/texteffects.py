@@ -13,6 +13,7 @@ import math
 
 from tessel.errors import layer_label
 from tessel.road.effects.descriptors import color as _fraction
+from tessel.road.textlook import hundredths
 from tessel.widgets.objects import Widget, _keys, color
 
 
@@ -47,10 +48,6 @@ class CCLabelShadow(Widget):
         self._blur = 2
 
 
-def _number(value):
-    value = round(float(value), 2)
-    return int(value) if value.is_integer() else value
-
 
 def _rgba(effect):
     rgb = _fraction(effect.color)
@@ -68,7 +65,7 @@ def outline(layer, effect):
         return None
     component = CCLabelOutline(layer)
     component._color = rgba
-    component._width = _number(effect.size)
+    component._width = hundredths(effect.size)
     return component
 
 
@@ -82,8 +79,8 @@ def shadow(layer, effect):
     angle, distance = math.radians(float(effect.angle)), float(effect.distance)
     component = CCLabelShadow(layer)
     component._color = rgba
-    component._offset = nodeweave.CCVec2(_number(-math.cos(angle) * distance), _number(-math.sin(angle) * distance))
-    component._blur = _number(effect.size)
+    component._offset = nodeweave.CCVec2(hundredths(-math.cos(angle) * distance), hundredths(-math.sin(angle) * distance))
+    component._blur = hundredths(effect.size)
     return component
 
 

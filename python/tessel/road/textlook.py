@@ -52,7 +52,7 @@ def restyle(text_layer, label, node):
         label._fontSize = _whole(size * vscale)
     leading = explicit_leading(layer)
     if leading is not None:
-        label._lineHeight = _number(leading * vscale)
+        label._lineHeight = hundredths(leading * vscale)
         if text_layer.textBox is None and not has_ink(layer):
             # Text whose glyphs Photoshop drew is placed by them (tessel.road.textplace).
             _onto_first_baseline(layer, label, node)
@@ -209,7 +209,7 @@ def _whole(value):
     return int(value + 1e-9)
 
 
-def _number(value):
-    """An integral value as an int, else rounded to hundredths."""
-    rounded = round(value, 2)
+def hundredths(value):
+    """An integral value as an int, else rounded to hundredths (for label sizes, widths and offsets)."""
+    rounded = round(float(value), 2)
     return int(rounded) if rounded == int(rounded) else rounded

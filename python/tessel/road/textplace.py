@@ -33,13 +33,23 @@ def first_baseline(font_size, line_height, lines, valign):
     return first, height
 
 
-def has_ink(layer) -> bool:
-    """Whether a psd-tools text layer holds the glyphs its writer drew; other writers may store an empty block."""
+def ink_bounds(layer):
+    """The box (left, top, right, bottom) of the glyphs a psd-tools text layer's writer drew, None without any.
+
+    Other writers may store an empty block, and a layer psd-tools cannot decode has no pixels to go by either.
+    """
     try:
         image = layer.topil()
-    except Exception:  # a layer psd-tools cannot decode has no pixels to go by either
-        return False
-    return image is not None and "A" in image.getbands() and image.getchannel("A").getbbox() is not None
+    except Exception:
+        return None
+    if image is None or "A" not in image.getbands():
+        return None
+    return image.getchannel("A").getbbox()
+
+
+def has_ink(layer) -> bool:
+    """Whether a psd-tools text layer holds the glyphs its writer drew."""
+    return ink_bounds(layer) is not None
 
 
 def _point_texts(group):

@@ -7,6 +7,7 @@ from typing import Optional
 
 from PIL import Image
 
+from tessel.road.textplace import ink_bounds
 from tessel.see.labels import draw_label, ink_height
 from tessel.see.nodelayout import Layout, Node
 from tessel.see.preview import Fonts
@@ -33,13 +34,7 @@ def text_box(layer) -> Optional[tuple]:
 
 def text_ink_height(layer) -> Optional[int]:
     """Height of the pixels Photoshop drew for a text layer; None when it stored none."""
-    try:
-        image = layer.topil()
-    except Exception:
-        return None
-    if image is None or "A" not in image.getbands():
-        return None
-    bounds = image.getchannel("A").getbbox()
+    bounds = ink_bounds(layer)
     return bounds[3] - bounds[1] if bounds else None
 
 
